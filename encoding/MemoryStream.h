@@ -1,0 +1,53 @@
+#pragma once
+
+#include <windows.h>
+
+// One heap chunk of the PCM queue; bytes are appended at size and taken at readPos.
+class CMemoryStream {
+public:
+    CMemoryStream(const void* source, DWORD length);
+    virtual ~CMemoryStream();
+
+    // Takes storage of 64 KiB, or the next power-of-two multiple of it that holds requested;
+    // returns the capacity, 0 when storage already exists or cannot be had.
+    DWORD Allocate(DWORD requested);
+
+    // Appends all of source and returns length, or -1 (nothing written) when it does not fit.
+    int Write(const void* source, DWORD length);
+
+    DWORD readPos;
+    DWORD size;
+    BYTE* data;
+    DWORD capacity;
+    CMemoryStream* next;
+};
+
+// The first-in first-out byte queue between capture (the producer) and the encoder (the consumer).
+class CMemoryStreamList {
+public:
+    CMemoryStreamList();
+    virtual ~CMemoryStreamList();
+
+    // Queues a copy of source; -1 once the end has been declared. Bytes that find no storage are
+    // dropped after a message and never counted.
+    int Append(const void* source, DWORD length);
+
+    // Takes up to length bytes in order and returns how many were copied.
+    DWORD Read(void* destination, DWORD length);
+
+    // Bytes queued and not yet read; safe to poll from the consumer without the lock.
+    LONG Available() const;
+
+    // Declares that no more data will come; call only after the last Append.
+    void SetFinished();
+    LONG IsFinished() const;
+
+    // Destroys the head chunk and returns the new head (null when none).
+    CMemoryStream* PopHead();
+
+    volatile LONG available;
+    CMemoryStream* head;
+    CMemoryStream* tail;
+    CRITICAL_SECTION lock;
+    volatile LONG finished;
+};

@@ -1,0 +1,84 @@
+#include "startup/StartupOptions.h"
+
+#include <string.h>
+
+#include "startup/CommandLine.h"
+#include "startup/RecordingSettings.h"
+#include "startup/UserMessage.h"
+
+StartupOptions startupOptions = {0, 0, 0, {0}};
+
+static const char kDefaultOutputName[] = "kanoru.mp3";
+static const char kFullPathFailedMessage[] = "ファイル名をフルパス名に変換できませんでした。";
+static const char kBadPresetMessage[] = "不正なパラメータです。/P";
+
+// A path that does not fit the buffer is refused like a failed conversion, never truncated.
+static bool SetOutputPath(const char* name)
+{
+    char fullPath[MAX_PATH];
+    const DWORD length = GetFullPathNameA(name, MAX_PATH, fullPath, nullptr);
+    if (length == 0 || length >= MAX_PATH) {
+        ShowMessage(nullptr, kFullPathFailedMessage, kMessageCaption);
+        return false;
+    }
+    memcpy(startupOptions.outputPath, fullPath, length + 1);
+    return true;
+}
+
+static bool IsSwitch(const char* argument)
+{
+    return argument[0] == '/' || argument[0] == '-';
+}
+
+static bool IsSwitchLetter(char c, char upper)
+{
+    return c == upper || c == upper - 'A' + 'a';
+}
+
+// Digits only, zero digits included; an absurdly long value holds at the largest count instead of
+// wrapping round to a short limit.
+static bool ParseTimeLimit(const char* digits, DWORD* seconds)
+{
+    const DWORD kLargest = 0xFFFFFFFF;
+    DWORD value = 0;
+    for (const char* c = digits; *c; ++c) {
+        if (*c < '0' || *c > '9')
+            return false;
+        const DWORD digit = static_cast<DWORD>(*c - '0');
+        value = value > (kLargest - digit) / 10 ? kLargest : value * 10 + digit;
+    }
+    *seconds = value;
+    return true;
+}
+
+static int ApplySwitch(const char* argument)
+{
+    if (IsSwitchLetter(argument[1], 'P')) {
+        if (!ParsePreset(argument + 2)) {
+            ShowMessage(nullptr, kBadPresetMessage, kMessageCaption);
+            return kStartupRefused;
+        }
+    } else if (IsSwitchLetter(argument[1], 'A') && argument[2] == '\0') {
+        startupOptions.autoStart = 1;
+    } else if (IsSwitchLetter(argument[1], 'T')) {
+        if (ParseTimeLimit(argument + 2, &startupOptions.timeLimitSeconds))
+            startupOptions.exitAfterTimeLimit = 1;
+    }
+    return 0;
+}
+
+int ApplyCommandLine()
+{
+    if (!SetOutputPath(kDefaultOutputName))
+        return kStartupRefused;
+    for (int index = 1; index < argc; ++index) {
+        const char* argument = argv[index];
+        if (!IsSwitch(argument)) {
+            if (!SetOutputPath(argument))
+                return kStartupRefused;
+        } else if (ApplySwitch(argument) == kStartupRefused) {
+            return kStartupRefused;
+        }
+    }
+    return 0;
+}
