@@ -1,0 +1,341 @@
+#include <windows.h>
+#include <string.h>
+
+#include <lame.h>
+
+#include "encoderlib/EncoderApi.h"
+#include "encoderlib/InfoTag.h"
+#include "encoderlib/OutputFile.h"
+
+// Fast enough to keep up in real time on an old single core, with LAME's psychoacoustics intact.
+static const int kLameQuality = 5;
+static const int kLibraryVersion = 100;
+static const char kLibraryName[] = "kanoru MP3 encoder over LAME 3.100";
+static const int kSampleRates[] = {16000, 22050, 24000, 32000, 44100, 48000};
+static const int kMpeg1Bitrates[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+static const int kMpeg2Bitrates[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+static const int kLowestMpeg1Rate = 32000;
+static const int kBytesPerSample = 2;
+static const int kLargestFrameSamples = 1152;
+// LAME's own bound for the output of one call: 1.25 times the samples plus 7200 bytes.
+static const int kMp3BufferBytes = kLargestFrameSamples * 5 / 4 + 7200;
+static const int kLargestTagFrameBytes = 1441;
+
+enum Phase { kIdle, kEncoding, kEnded, kFailed };
+
+struct EncoderState {
+    Phase phase;
+    MpgeResult failure;
+    bool haveInput;
+    unsigned long inputKind;
+    EncoderInputRecord input;
+    bool haveOutput;
+    unsigned long outputKind;
+    char outputPath[MAX_PATH];
+    bool haveChannelMode;
+    unsigned long channelMode;
+    unsigned long bitrateKbps;
+    unsigned long infoTag;
+    unsigned long reserved9;
+    lame_global_flags* lame;
+    OutputFile file;
+    TagStream tagStream;
+    int tagFrameBytes;
+    unsigned long blockBytes;
+    short pcm[kLargestFrameSamples * 2];
+    unsigned char mp3[kMp3BufferBytes];
+};
+
+static EncoderState state = {kIdle, 0, false, 0, {}, false, 0, {0}, false, 0, 0, 1, 0, nullptr,
+                             {INVALID_HANDLE_VALUE, 0, 0}, {0, 0, 0}, 0, 0, {0}, {0}};
+
+static void Silence(const char*, va_list) {}
+
+static bool Contains(const int* values, int count, long value)
+{
+    for (int index = 0; index < count; ++index) {
+        if (values[index] == value)
+            return true;
+    }
+    return false;
+}
+
+static bool IsMpeg1(unsigned long sampleRate)
+{
+    return sampleRate >= static_cast<unsigned long>(kLowestMpeg1Rate);
+}
+
+static MPEG_mode LameMode(unsigned long channelMode)
+{
+    switch (channelMode) {
+    case kMpgeMono: return MONO;
+    case kMpgeStereo: return STEREO;
+    case kMpgeDualChannel: return DUAL_CHANNEL;
+    default: return JOINT_STEREO;
+    }
+}
+
+static void ReleaseEncoder()
+{
+    CloseOutputFile(&state.file);
+    if (state.lame)
+        lame_close(state.lame);
+    state.lame = nullptr;
+    state.phase = kIdle;
+}
+
+static MpgeResult Fail(MpgeResult failure)
+{
+    state.phase = kFailed;
+    state.failure = failure;
+    return failure;
+}
+
+static unsigned long ChannelModeFor(unsigned long channels)
+{
+    if (state.haveChannelMode)
+        return state.channelMode;
+    return channels == 1 ? kMpgeMono : kMpgeJointStereo;
+}
+
+// Everything that LAME would otherwise quietly change is refused here.
+static MpgeResult CheckSettings()
+{
+    const EncoderInputRecord& input = state.input;
+    if (!state.haveInput || state.inputKind != kMpgeInputFromCallback || !input.read || input.bitsPerSample != 16)
+        return kMpgeBadInput;
+    if (!Contains(kSampleRates, 6, static_cast<long>(input.sampleRate)))
+        return kMpgeBadSampleRate;
+    if (input.channels != 1 && input.channels != 2)
+        return kMpgeBadChannels;
+    const unsigned long mode = ChannelModeFor(input.channels);
+    if (mode > kMpgeDualChannel || (mode == kMpgeMono) != (input.channels == 1))
+        return kMpgeBadChannels;
+    const int* bitrates = IsMpeg1(input.sampleRate) ? kMpeg1Bitrates : kMpeg2Bitrates;
+    if (!Contains(bitrates, 14, static_cast<long>(state.bitrateKbps)))
+        return kMpgeBadBitrate;
+    if (!state.haveOutput || state.outputKind != kMpgeOutputToFile || state.outputPath[0] == '\0')
+        return kMpgeBadOutput;
+    return kMpgeOk;
+}
+
+static lame_global_flags* StartLame()
+{
+    lame_global_flags* lame = lame_init();
+    if (!lame)
+        return nullptr;
+    lame_set_errorf(lame, Silence);
+    lame_set_debugf(lame, Silence);
+    lame_set_msgf(lame, Silence);
+    lame_set_in_samplerate(lame, static_cast<int>(state.input.sampleRate));
+    lame_set_out_samplerate(lame, static_cast<int>(state.input.sampleRate));
+    lame_set_num_channels(lame, static_cast<int>(state.input.channels));
+    lame_set_mode(lame, LameMode(ChannelModeFor(state.input.channels)));
+    lame_set_VBR(lame, vbr_off);
+    lame_set_brate(lame, static_cast<int>(state.bitrateKbps));
+    lame_set_quality(lame, kLameQuality);
+    // The tag frame is ours: LAME drops its own where the frames are too small to hold it.
+    lame_set_bWriteVbrTag(lame, 0);
+    if (lame_init_params(lame) < 0 || lame_get_out_samplerate(lame) != static_cast<int>(state.input.sampleRate) ||
+        lame_get_brate(lame) != static_cast<int>(state.bitrateKbps)) {
+        lame_close(lame);
+        return nullptr;
+    }
+    return lame;
+}
+
+static bool WriteTagFrame(const TagFacts* facts)
+{
+    unsigned char frame[kLargestTagFrameBytes];
+    const int size = BuildTagFrame(state.tagStream, facts, frame, sizeof frame);
+    return size > 0 && WriteAtStart(&state.file, frame, static_cast<uint32_t>(size));
+}
+
+extern "C" {
+
+MpgeResult MPGE_CALL MPGE_initializeWork(void)
+{
+    ReleaseEncoder();
+    state.haveInput = state.haveOutput = state.haveChannelMode = false;
+    state.bitrateKbps = 0;
+    state.infoTag = 1;
+    state.reserved9 = 0;
+    if (IsProcessorFeaturePresent(PF_FLOATING_POINT_EMULATED))
+        return kMpgeNoFpu;
+    return kMpgeOk;
+}
+
+MpgeResult MPGE_CALL MPGE_setConfigure(unsigned long selector, unsigned long value, void* pointer)
+{
+    switch (selector) {
+    case kMpgeInput:
+        state.haveInput = pointer != nullptr;
+        state.inputKind = value;
+        if (pointer)
+            state.input = *static_cast<const EncoderInputRecord*>(pointer);
+        return kMpgeOk;
+    case kMpgeOutput: {
+        const char* path = static_cast<const char*>(pointer);
+        state.outputKind = value;
+        state.haveOutput = path && strlen(path) < MAX_PATH;
+        if (state.haveOutput)
+            strcpy(state.outputPath, path);
+        return kMpgeOk;
+    }
+    case kMpgeChannelMode:
+        state.haveChannelMode = true;
+        state.channelMode = value;
+        return kMpgeOk;
+    case kMpgeBitrate:
+        state.bitrateKbps = value;
+        return kMpgeOk;
+    case kMpgeInfoTag:
+        state.infoTag = value;
+        return kMpgeOk;
+    case kMpgeReserved9:
+        state.reserved9 = value;
+        return kMpgeOk;
+    default:
+        return kMpgeUnknownSelector;
+    }
+}
+
+MpgeResult MPGE_CALL MPGE_detectConfigure(void)
+{
+    ReleaseEncoder();
+    const MpgeResult settings = CheckSettings();
+    if (settings != kMpgeOk)
+        return settings;
+    state.lame = StartLame();
+    if (!state.lame)
+        return kMpgeBadBitrate;
+    if (!OpenOutputFile(&state.file, state.outputPath)) {
+        ReleaseEncoder();
+        return kMpgeCannotOpenOutput;
+    }
+    state.tagStream.sampleRate = static_cast<int>(state.input.sampleRate);
+    state.tagStream.bitrateKbps = static_cast<int>(state.bitrateKbps);
+    state.tagStream.headerMode = LameMode(ChannelModeFor(state.input.channels));
+    state.tagFrameBytes = state.infoTag ? FrameBytes(state.tagStream.sampleRate, TagFrameBitrate(state.tagStream)) : 0;
+    // A placeholder holds the tag's place from the start, so a file cut short still decodes.
+    if (state.infoTag && !WriteTagFrame(nullptr)) {
+        ReleaseEncoder();
+        return kMpgeCannotOpenOutput;
+    }
+    state.blockBytes = static_cast<unsigned long>(lame_get_framesize(state.lame)) * state.input.channels * kBytesPerSample;
+    state.phase = kEncoding;
+    return kMpgeOk;
+}
+
+MpgeResult MPGE_CALL MPGE_getConfigure(unsigned long selector, unsigned long* value)
+{
+    if (!value)
+        return kMpgeUnknownSelector;
+    lame_global_flags* lame = state.lame;
+    switch (selector) {
+    case kMpgeChannelMode: *value = ChannelModeFor(state.input.channels); break;
+    case kMpgeBitrate: *value = state.bitrateKbps; break;
+    case kMpgeOutputSampleRate: *value = state.input.sampleRate; break;
+    case kMpgeMpegVersion: *value = IsMpeg1(state.input.sampleRate) ? 1 : 2; break;
+    case kMpgeInfoTag: *value = state.infoTag; break;
+    case kMpgeReserved9: *value = state.reserved9; break;
+    case kMpgeFramesEncoded: *value = lame ? static_cast<unsigned long>(lame_get_frameNum(lame)) : 0; break;
+    case kMpgeSamplesPerFrame: *value = lame ? static_cast<unsigned long>(lame_get_framesize(lame)) : 0; break;
+    case kMpgeEncoderDelay: *value = lame ? static_cast<unsigned long>(lame_get_encoder_delay(lame)) : 0; break;
+    case kMpgeBytesWritten: *value = state.file.bytesWritten + static_cast<unsigned long>(state.tagFrameBytes); break;
+    default: return kMpgeUnknownSelector;
+    }
+    return kMpgeOk;
+}
+
+// The last block carries zeros after the last bytes; they are padding, not recording, and are left
+// out so that the file trims to the recorded length (a recording cannot end in true silence shorter
+// than one block and lose anything audible).
+static int SamplesInLastBlock(const short* pcm, int samples, int channels)
+{
+    while (samples > 0) {
+        bool silent = true;
+        for (int channel = 0; channel < channels; ++channel)
+            silent = silent && pcm[(samples - 1) * channels + channel] == 0;
+        if (!silent)
+            break;
+        --samples;
+    }
+    return samples;
+}
+
+MpgeResult MPGE_CALL MPGE_processFrame(void)
+{
+    if (state.phase == kFailed)
+        return state.failure;
+    if (state.phase == kEnded)
+        return kMpgeEnded;
+    if (state.phase != kEncoding)
+        return kMpgeNotReady;
+    const int channels = static_cast<int>(state.input.channels);
+    const bool ended = state.input.read(state.pcm, state.blockBytes) != kEncoderReadFilled;
+    int samples = static_cast<int>(state.blockBytes) / (channels * kBytesPerSample);
+    if (ended)
+        samples = SamplesInLastBlock(state.pcm, samples, channels);
+    int bytes = channels == 1
+                    ? lame_encode_buffer(state.lame, state.pcm, nullptr, samples, state.mp3, kMp3BufferBytes)
+                    : lame_encode_buffer_interleaved(state.lame, state.pcm, samples, state.mp3, kMp3BufferBytes);
+    if (bytes < 0)
+        return Fail(kMpgeEncodeFailed);
+    if (!WriteMusic(&state.file, state.mp3, static_cast<uint32_t>(bytes)))
+        return Fail(kMpgeWriteFailed);
+    if (!ended)
+        return kMpgeOk;
+    bytes = lame_encode_flush(state.lame, state.mp3, kMp3BufferBytes);
+    if (bytes < 0)
+        return Fail(kMpgeEncodeFailed);
+    if (!WriteMusic(&state.file, state.mp3, static_cast<uint32_t>(bytes)))
+        return Fail(kMpgeWriteFailed);
+    state.phase = kEnded;
+    return kMpgeEnded;
+}
+
+MpgeResult MPGE_CALL MPGE_closeCoder(void)
+{
+    MpgeResult result = kMpgeOk;
+    if (state.phase == kEnded && state.infoTag) {
+        TagFacts facts;
+        facts.audioFrames = static_cast<uint32_t>(lame_get_frameNum(state.lame));
+        facts.fileBytes = state.file.bytesWritten + static_cast<uint32_t>(state.tagFrameBytes);
+        facts.encoderDelay = lame_get_encoder_delay(state.lame);
+        facts.encoderPadding = lame_get_encoder_padding(state.lame);
+        facts.lowpassHz = lame_get_lowpassfreq(state.lame);
+        facts.quality = kLameQuality;
+        facts.musicCrc = state.file.musicCrc;
+        if (!WriteTagFrame(&facts))
+            result = kMpgeWriteFailed;
+    } else if (state.phase == kFailed) {
+        result = state.failure;
+    }
+    ReleaseEncoder();
+    return result;
+}
+
+MpgeResult MPGE_CALL MPGE_endCoder(void)
+{
+    ReleaseEncoder();
+    return kMpgeOk;
+}
+
+MpgeResult MPGE_CALL MPGE_getVersion(unsigned long* version, char* text, unsigned long textSize)
+{
+    if (version)
+        *version = kLibraryVersion;
+    if (text && textSize > 0)
+        lstrcpynA(text, kLibraryName, static_cast<int>(textSize));
+    return kMpgeOk;
+}
+
+MpgeResult MPGE_CALL MPGE_getUnitStates(unsigned long* units)
+{
+    if (units)
+        *units = IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE) ? kMpgeUnitSse2 : 0;
+    return kMpgeOk;
+}
+
+}  // extern "C"
