@@ -16,6 +16,8 @@ static const uint32_t kFlagFrames = 0x1, kFlagBytes = 0x2, kFlagToc = 0x4, kFlag
 static const int kCbrMethod = 1;
 static const int kLargestDelayOrPadding = 0xFFF;
 
+static int BitrateIndex(int sampleRate, int kbps);
+
 static bool IsMpeg1(int sampleRate)
 {
     return sampleRate >= kLowestMpeg1Rate;
@@ -54,6 +56,11 @@ int TagFrameBitrate(const TagStream& stream)
             return bitrates[position];
     }
     return bitrates[kBitratesPerVersion - 1];
+}
+
+bool IsBitrateOfSampleRate(int sampleRate, int kbps)
+{
+    return BitrateIndex(sampleRate, kbps) != 0;
 }
 
 static int BitrateIndex(int sampleRate, int kbps)

@@ -12,8 +12,6 @@ static const int kLameQuality = 5;
 static const int kLibraryVersion = 100;
 static const char kLibraryName[] = "kanoru MP3 encoder over LAME 3.100";
 static const int kSampleRates[] = {16000, 22050, 24000, 32000, 44100, 48000};
-static const int kMpeg1Bitrates[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
-static const int kMpeg2Bitrates[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
 static const int kLowestMpeg1Rate = 32000;
 static const int kBytesPerSample = 2;
 static const int kLargestFrameSamples = 1152;
@@ -111,8 +109,7 @@ static MpgeResult CheckSettings()
     const unsigned long mode = ChannelModeFor(input.channels);
     if (mode > kMpgeDualChannel || (mode == kMpgeMono) != (input.channels == 1))
         return kMpgeBadChannels;
-    const int* bitrates = IsMpeg1(input.sampleRate) ? kMpeg1Bitrates : kMpeg2Bitrates;
-    if (!Contains(bitrates, 14, static_cast<long>(state.bitrateKbps)))
+    if (!IsBitrateOfSampleRate(static_cast<int>(input.sampleRate), static_cast<int>(state.bitrateKbps)))
         return kMpgeBadBitrate;
     if (!state.haveOutput || state.outputKind != kMpgeOutputToFile || state.outputPath[0] == '\0')
         return kMpgeBadOutput;

@@ -87,7 +87,8 @@ protected:
         tone.assign(4410 * 2, 0);
         for (size_t index = 0; index < tone.size(); ++index)
             tone[index] = static_cast<short>((index / 2) % 100 * 200 - 10000);
-        path_ = TempPath("kanoru-encoder-test.mp3");
+        // One file per test, as CTest runs tests side by side.
+        path_ = TempPath((std::string("kanoru-") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".mp3").c_str());
         WriteText(path_, "previous recording");
     }
     void TearDown() override
