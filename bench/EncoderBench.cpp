@@ -79,7 +79,8 @@ int main(int argc, char** argv)
     }
     const bool viaLibrary = strcmp(argv[1], "dll") == 0;
     const int rate = atoi(argv[2]), kbps = atoi(argv[3]), seconds = atoi(argv[4]);
-    const int quality = argc > 6 ? atoi(argv[6]) : 5;
+    // The library's own setting unless another is asked for.
+    const int quality = argc > 6 ? atoi(argv[6]) : 3;
     const std::vector<short> pcm = MakeSignal(rate, seconds);
     EncoderEntryPoints encoder;
     if (viaLibrary && !LoadEncoder(&encoder))
