@@ -82,11 +82,10 @@ int main(int argc, char** argv)
     // The library's own setting unless another is asked for.
     const int quality = argc > 6 ? atoi(argv[6]) : 3;
     const std::vector<short> pcm = MakeSignal(rate, seconds);
-    EncoderEntryPoints encoder;
-    if (viaLibrary && !LoadEncoder(&encoder))
+    if (viaLibrary && LoadEncoderLibrary() != 0)
         return 1;
     const double start = CpuSeconds();
-    const bool ok = viaLibrary ? Encode(encoder, {argv[5], rate, 2, kbps, &pcm}) == kMpgeOk
+    const bool ok = viaLibrary ? Encode(encoderLibrary, {argv[5], rate, 2, kbps, &pcm}) == kMpgeOk
                                : EncodeDirect(pcm, rate, kbps, quality, argv[5]);
     const double used = CpuSeconds() - start;
     if (!ok)

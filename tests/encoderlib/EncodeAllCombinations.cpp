@@ -8,7 +8,7 @@ static const int kUnfinishedSeconds = 5;
 
 // Encodes five seconds of a longer recording, then ends the process the way a crash would: the
 // file is never closed by the encoder.
-static void LeaveUnfinishedRecording(const EncoderEntryPoints& encoder, const std::string& path)
+static void LeaveUnfinishedRecording(const EncoderLibrary& encoder, const std::string& path)
 {
     const int rate = 44100;
     static const std::vector<short> pcm = MakeTone(rate, 2, 2 * kUnfinishedSeconds * rate, 441.0);
@@ -44,8 +44,7 @@ int main(int argc, char** argv)
     const int rows[2][14] = {{8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
                              {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}};
     const double kTone = 441.0;
-    EncoderEntryPoints encoder;
-    if (!LoadEncoder(&encoder)) {
+    if (LoadEncoderLibrary() != 0) {
         fprintf(stderr, "gogo.dll cannot be loaded\n");
         return 1;
     }
@@ -59,7 +58,7 @@ int main(int argc, char** argv)
                 const std::vector<short> pcm = MakeTone(rate, channels, rate + 123, kTone);
                 const std::string name = std::to_string(kbps) + "_" + std::to_string(rate) + "_" + std::to_string(channels) + ".mp3";
                 const std::string path = folder + "\\" + name;
-                const MpgeResult result = Encode(encoder, {path.c_str(), rate, channels, kbps, &pcm});
+                const MpgeResult result = Encode(encoderLibrary, {path.c_str(), rate, channels, kbps, &pcm});
                 if (result != kMpgeOk) {
                     fprintf(stderr, "%s: result %lu\n", name.c_str(), result);
                     ++failures;
@@ -71,6 +70,6 @@ int main(int argc, char** argv)
     fclose(manifest);
     printf("%d failed\n", failures);
     if (failures == 0)
-        LeaveUnfinishedRecording(encoder, folder + "\\unfinished_44100_2.mp3");
+        LeaveUnfinishedRecording(encoderLibrary, folder + "\\unfinished_44100_2.mp3");
     return failures == 0 ? 0 : 1;
 }

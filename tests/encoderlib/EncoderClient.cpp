@@ -3,8 +3,6 @@
 #include <math.h>
 #include <string.h>
 
-#include <type_traits>
-
 static const std::vector<short>* feed = nullptr;
 static size_t fed = 0;
 
@@ -19,22 +17,6 @@ static int MPGE_CALL ReadFeed(void* buffer, unsigned long length)
         return kEncoderReadFilled;
     memset(static_cast<char*>(buffer) + n, 0, length - n);
     return kEncoderReadEnded;
-}
-
-bool LoadEncoder(EncoderEntryPoints* encoder)
-{
-    encoder->module = LoadLibraryA("gogo.dll");
-    if (!encoder->module)
-        return false;
-    auto find = [&](auto* entry, const char* name) {
-        *entry = reinterpret_cast<std::remove_reference_t<decltype(*entry)>>(
-            reinterpret_cast<void (*)()>(GetProcAddress(encoder->module, name)));
-        return *entry != nullptr;
-    };
-    return find(&encoder->initializeWork, "MPGE_initializeWork") && find(&encoder->setConfigure, "MPGE_setConfigure") &&
-           find(&encoder->getConfigure, "MPGE_getConfigure") && find(&encoder->detectConfigure, "MPGE_detectConfigure") &&
-           find(&encoder->processFrame, "MPGE_processFrame") && find(&encoder->closeCoder, "MPGE_closeCoder") &&
-           find(&encoder->endCoder, "MPGE_endCoder");
 }
 
 std::vector<short> MakeTone(int sampleRate, int channels, int sampleCount, double frequency)
@@ -52,7 +34,7 @@ std::vector<short> MakeTone(int sampleRate, int channels, int sampleCount, doubl
     return pcm;
 }
 
-MpgeResult Encode(const EncoderEntryPoints& encoder, const EncodeRequest& request)
+MpgeResult Encode(const EncoderLibrary& encoder, const EncodeRequest& request)
 {
     const unsigned long kMaxFrames = 10000000;
     feed = request.pcm;

@@ -1,0 +1,107 @@
+// A stand-in for gogo.dll that records how it is driven and fails on request.
+#include <windows.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "encoderlib/EncoderApi.h"
+
+#define FAKE_EXPORT __declspec(dllexport)
+
+static char calls[8192];
+static MpgeResult initializeResult = kMpgeOk;
+static MpgeResult detectResult = kMpgeOk;
+static int framesBeforeFailure = -1;
+static EncoderInputRecord input;
+static int frames = 0;
+
+static void Note(const char* format, unsigned long a, unsigned long b)
+{
+    char entry[64];
+    snprintf(entry, sizeof entry, format, a, b);
+    strncat(calls, entry, sizeof calls - strlen(calls) - 1);
+}
+
+extern "C" {
+
+FAKE_EXPORT void MPGE_CALL FakeSetResults(MpgeResult initialize, MpgeResult detect, int failAfterFrames)
+{
+    initializeResult = initialize;
+    detectResult = detect;
+    framesBeforeFailure = failAfterFrames;
+    calls[0] = '\0';
+}
+
+FAKE_EXPORT const char* MPGE_CALL FakeCalls(void)
+{
+    return calls;
+}
+
+FAKE_EXPORT MpgeResult MPGE_CALL MPGE_initializeWork(void)
+{
+    Note("init ", 0, 0);
+    frames = 0;
+    return initializeResult;
+}
+
+FAKE_EXPORT MpgeResult MPGE_CALL MPGE_setConfigure(unsigned long selector, unsigned long value, void* pointer)
+{
+    Note("set%lu=%lu ", selector, value);
+    if (selector == kMpgeInput)
+        input = *static_cast<EncoderInputRecord*>(pointer);
+    if (selector == kMpgeInput)
+        Note("[%lu Hz %lu ch] ", input.sampleRate, input.channels);
+    return kMpgeOk;
+}
+
+FAKE_EXPORT MpgeResult MPGE_CALL MPGE_getConfigure(unsigned long selector, unsigned long* value)
+{
+    Note("get%lu ", selector, 0);
+    *value = 0;
+    return kMpgeOk;
+}
+
+FAKE_EXPORT MpgeResult MPGE_CALL MPGE_detectConfigure(void)
+{
+    Note("detect ", 0, 0);
+    return detectResult;
+}
+
+FAKE_EXPORT MpgeResult MPGE_CALL MPGE_processFrame(void)
+{
+    if (framesBeforeFailure >= 0 && frames >= framesBeforeFailure)
+        return kMpgeWriteFailed;
+    ++frames;
+    char block[4608];
+    if (input.read(block, sizeof block) != kEncoderReadFilled) {
+        Note("frames=%lu ", static_cast<unsigned long>(frames), 0);
+        return kMpgeEnded;
+    }
+    return kMpgeOk;
+}
+
+FAKE_EXPORT MpgeResult MPGE_CALL MPGE_closeCoder(void)
+{
+    Note("close ", 0, 0);
+    return kMpgeOk;
+}
+
+FAKE_EXPORT MpgeResult MPGE_CALL MPGE_endCoder(void)
+{
+    return kMpgeOk;
+}
+
+FAKE_EXPORT MpgeResult MPGE_CALL MPGE_getVersion(unsigned long* version, char*, unsigned long)
+{
+    *version = 0;
+    return kMpgeOk;
+}
+
+#ifndef FAKE_WITHOUT_UNIT_STATES
+FAKE_EXPORT MpgeResult MPGE_CALL MPGE_getUnitStates(unsigned long* units)
+{
+    *units = 0;
+    return kMpgeOk;
+}
+#endif
+
+}  // extern "C"
