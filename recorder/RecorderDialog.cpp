@@ -1,0 +1,161 @@
+#include "recorder/RecorderDialog.h"
+
+#include "encoding/EncoderWorker.h"
+#include "recorder/RecordingControl.h"
+#include "resources/resource.h"
+#include "startup/RecordingSettings.h"
+#include "startup/StartupOptions.h"
+#include "startup/UserMessage.h"
+
+static const char kNoTime[] = "--:--:--";
+static const char kBadSettingsMessage[] = "不正な音質設定です。";
+static const int kTimeBoxShrinkPixels = 4;
+static const int kSecondsPerMinute = 60;
+static const int kSecondsPerHour = 3600;
+static const INT_PTR kHandled = 0;
+static const INT_PTR kInitialisationFailed = -1;
+
+// The sample-rate buttons in the order the rates are tested when the settings are read back.
+static const struct {
+    int control;
+    int32_t hz;
+} kRateButtons[] = {{IDC_16KHZ, 16000}, {IDC_22KHZ, 22050}, {IDC_24KHZ, 24000}, {IDC_32KHZ, 32000}, {IDC_44KHZ, 44100}};
+static const int32_t kRateWhenNoneTested = 48000;
+
+void SetTimeText(HWND dialog, int control, DWORD seconds)
+{
+    char text[32];
+    wsprintfA(text, "%02d:%02d:%02d", static_cast<int>(seconds / kSecondsPerHour),
+              static_cast<int>(seconds / kSecondsPerMinute % kSecondsPerMinute), static_cast<int>(seconds % kSecondsPerMinute));
+    SetDlgItemTextA(dialog, control, text);
+}
+
+void FillBitrateList(HWND list, int sampleRateIndex)
+{
+    SendMessageA(list, CB_RESETCONTENT, 0, 0);
+    for (int position = 0; position < kBitrateRowLength; ++position) {
+        char label[kBitrateLabelSize];
+        FormatBitrateLabel(BitrateAt(sampleRateIndex, position), label);
+        SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label));
+    }
+}
+
+bool ApplySettingsToDialog(HWND dialog, int channels, int sampleRate)
+{
+    const int mode = ChannelModeIndex(static_cast<uint16_t>(channels));
+    if (mode >= 0 && mode < 2)
+        CheckRadioButton(dialog, IDC_MONO, IDC_STEREO, IDC_MONO + mode);
+    const int index = FindSampleRateIndex(sampleRate);
+    if (index >= 0)
+        CheckRadioButton(dialog, IDC_16KHZ, IDC_48KHZ, IDC_16KHZ + index);
+    const int position = FindBitrateIndex(index, recordingSettings.bitrateKbps);
+    if (position == -1)
+        return false;
+    HWND list = GetDlgItem(dialog, IDC_BITRATE);
+    FillBitrateList(list, index);
+    SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(position), 0);
+    return true;
+}
+
+void ReadSettingsFromDialog(HWND dialog)
+{
+    recordingSettings.channels = IsDlgButtonChecked(dialog, IDC_MONO) == BST_CHECKED ? 1 : 2;
+    recordingSettings.sampleRate = kRateWhenNoneTested;
+    for (const auto& button : kRateButtons) {
+        if (IsDlgButtonChecked(dialog, button.control) == BST_CHECKED) {
+            recordingSettings.sampleRate = button.hz;
+            break;
+        }
+    }
+    recordingSettings.sampleRateIndex = FindSampleRateIndex(recordingSettings.sampleRate);
+}
+
+void EnableSettingsControls(HWND dialog, bool enable)
+{
+    static const int kSettingsControls[] = {IDC_16KHZ, IDC_22KHZ, IDC_24KHZ, IDC_32KHZ, IDC_44KHZ,
+                                            IDC_48KHZ, IDC_MONO,  IDC_STEREO, IDC_BITRATE};
+    for (int control : kSettingsControls)
+        EnableWindow(GetDlgItem(dialog, control), enable);
+}
+
+static void ShrinkTimeBox(HWND dialog, int control)
+{
+    HWND box = GetDlgItem(dialog, control);
+    RECT rect;
+    GetWindowRect(box, &rect);
+    SetWindowPos(box, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top - kTimeBoxShrinkPixels,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+static INT_PTR OnInitDialog(HWND dialog)
+{
+    ClearRecordingFlags();
+    EnableWindow(GetDlgItem(dialog, IDC_SAVE), FALSE);
+    ShrinkTimeBox(dialog, IDC_COUNTER);
+    ShrinkTimeBox(dialog, IDC_REMAIN);
+    SetDlgItemTextA(dialog, IDC_COUNTER, kNoTime);
+    if (startupOptions.timeLimitSeconds > 0)
+        SetTimeText(dialog, IDC_REMAIN, startupOptions.timeLimitSeconds);
+    else
+        SetDlgItemTextA(dialog, IDC_REMAIN, kNoTime);
+    if (!ApplySettingsToDialog(dialog, recordingSettings.channels, recordingSettings.sampleRate)) {
+        ShowMessage(dialog, kBadSettingsMessage, kMessageCaption);
+        return kInitialisationFailed;
+    }
+    if (startupOptions.autoStart)
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_RECORD, 0), 0);
+    return kHandled;
+}
+
+static bool IsSettingsButton(int control)
+{
+    return (control >= IDC_MONO && control <= IDC_STEREO) || (control >= IDC_16KHZ && control <= IDC_48KHZ);
+}
+
+static void OnSettingsClicked(HWND dialog)
+{
+    ReadSettingsFromDialog(dialog);
+    HWND list = GetDlgItem(dialog, IDC_BITRATE);
+    FillBitrateList(list, recordingSettings.sampleRateIndex);
+    SendMessageA(list, CB_SETCURSEL, 0, 0);
+}
+
+static void OnCommand(HWND dialog, int control, int notification)
+{
+    if (control == IDC_RECORD) {
+        // The worker's stop must not start a recording after the user's own Stop has ended it.
+        if (notification == kWorkerStopNotification && !recordingState.recording)
+            return;
+        OnRecordCommand(dialog);
+    } else if (IsSettingsButton(control)) {
+        OnSettingsClicked(dialog);
+    }
+}
+
+INT_PTR CALLBACK RecorderDialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        return OnInitDialog(dialog);
+    case WM_CLOSE:
+        if (!OnCloseRequest(dialog))
+            DestroyWindow(dialog);
+        return kHandled;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return kHandled;
+    case WM_COMMAND:
+        OnCommand(dialog, LOWORD(wParam), HIWORD(wParam));
+        return kHandled;
+    case MM_WIM_OPEN:
+        return kHandled;
+    case MM_WIM_DATA:
+        OnBufferDone(dialog, reinterpret_cast<HWAVEIN>(wParam), reinterpret_cast<WAVEHDR*>(lParam));
+        return kHandled;
+    case MM_WIM_CLOSE:
+        OnDeviceClosed(dialog, reinterpret_cast<HWAVEIN>(wParam));
+        return kHandled;
+    default:
+        return FALSE;
+    }
+}

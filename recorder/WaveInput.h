@@ -1,0 +1,22 @@
+#pragma once
+
+#include <windows.h>
+#include <mmsystem.h>
+
+// The wave-input device and the millisecond clock as the recording control uses them, so that a
+// test can script the device.
+struct WaveInput {
+    MMRESULT(WINAPI* open)(HWAVEIN* device, UINT id, const WAVEFORMATEX* format, DWORD_PTR callback, DWORD_PTR instance, DWORD flags);
+    MMRESULT(WINAPI* prepareHeader)(HWAVEIN device, WAVEHDR* header, UINT size);
+    MMRESULT(WINAPI* unprepareHeader)(HWAVEIN device, WAVEHDR* header, UINT size);
+    MMRESULT(WINAPI* addBuffer)(HWAVEIN device, WAVEHDR* header, UINT size);
+    MMRESULT(WINAPI* start)(HWAVEIN device);
+    MMRESULT(WINAPI* reset)(HWAVEIN device);
+    MMRESULT(WINAPI* close)(HWAVEIN device);
+    DWORD(WINAPI* now)();
+};
+
+extern WaveInput waveInput;
+
+// Points waveInput at the system's wave input and clock.
+void UseSystemWaveInput();

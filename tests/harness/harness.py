@@ -1,0 +1,180 @@
+"""Runs the real program under Wine on a virtual line-in and drives its real window through the
+probe program. Needs the variables of scripts/lib/wine-environment, a DISPLAY, and KANORU_BIN
+(the folder of kanoru.exe, gogo.dll and probe.exe)."""
+import array
+import json
+import math
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+
+BIN = os.environ.get("KANORU_BIN", "")
+CAPTION = "かのる"
+MESSAGE_CAPTION = "かのるMP3"
+IDC_RECORD, IDC_SAVE = 256, 257
+IDC_MONO, IDC_STEREO = 1002, 1003
+IDC_16KHZ, IDC_22KHZ, IDC_24KHZ, IDC_32KHZ, IDC_44KHZ, IDC_48KHZ = range(1006, 1012)
+IDC_COUNTER, IDC_REMAIN, IDC_BITRATE = 1012, 1013, 1014
+LINE_IN_RATE = 44100
+PULSE_CONFIG = """load-module module-native-protocol-unix auth-anonymous=1
+load-module module-null-sink sink_name=linein_feed rate=44100 channels=2
+set-default-sink linein_feed
+set-default-source linein_feed.monitor
+"""
+
+
+def wine(*arguments, cwd=None, env=None, stdout=None):
+    return subprocess.Popen(["wine", *arguments], cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=stdout,
+                            stderr=subprocess.DEVNULL)
+
+
+class LineIn:
+    """A private PulseAudio server whose default source is the monitor of a sink fed with a signal."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        runtime = os.path.join(folder, "pulse")
+        os.makedirs(runtime, exist_ok=True)
+        self.env = dict(os.environ, XDG_RUNTIME_DIR=runtime, PULSE_RUNTIME_PATH=runtime,
+                        PULSE_SERVER="unix:" + os.path.join(runtime, "native"))
+        config = os.path.join(folder, "pulse.pa")
+        with open(config, "w") as f:
+            f.write(PULSE_CONFIG)
+        subprocess.run(["pulseaudio", "--daemonize=yes", "--exit-idle-time=-1", "-n", "-F", config],
+                       env=self.env, check=True, stderr=subprocess.DEVNULL)
+        for _ in range(100):
+            if subprocess.run(["pactl", "info"], env=self.env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode == 0:
+                break
+            time.sleep(0.1)
+        self.player = None
+
+    def play_tone(self, seconds, frequency=441.0):
+        signal = os.path.join(self.folder, "line-in.wav")
+        subprocess.run(["sox", "-q", "-n", "-r", str(LINE_IN_RATE), "-c", "2", "-b", "16", signal,
+                        "synth", str(seconds), "sine", str(frequency), "vol", "0.5"], check=True)
+        self.play(signal)
+
+    def play(self, signal):
+        self.player = subprocess.Popen(["paplay", "--latency-msec=200", "--device=linein_feed", signal],
+                                       env=self.env, stderr=subprocess.DEVNULL)
+
+    def close(self):
+        if self.player:
+            self.player.kill()
+            self.player.wait()
+        subprocess.run(["pulseaudio", "--kill"], env=self.env, stderr=subprocess.DEVNULL)
+
+
+class Program:
+    """kanoru.exe copied with its library into a folder of its own, run there."""
+
+    def __init__(self, folder, line_in, library=os.path.join(BIN, "gogo.dll")):
+        self.folder = folder
+        self.line_in = line_in
+        shutil.copy(os.path.join(BIN, "kanoru.exe"), folder)
+        if library:
+            shutil.copy(library, os.path.join(folder, "gogo.dll"))
+        self.process = None
+
+    def start(self, *arguments):
+        env = self.line_in.env if self.line_in else os.environ
+        self.process = wine("kanoru.exe", *arguments, cwd=self.folder, env=env)
+        return self.process
+
+    def wait(self, timeout=60):
+        """The exit code as the shell sees it (0-255)."""
+        return self.process.wait(timeout=timeout)
+
+    def kill(self):
+        if self.process and self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+
+def probe(*arguments, timeout=60):
+    """Runs the probe; its exit code and output lines."""
+    with tempfile.TemporaryFile() as output:
+        process = wine(os.path.join(BIN, "probe.exe"), *[str(a) for a in arguments], stdout=output)
+        code = process.wait(timeout=timeout)
+        output.seek(0)
+        text = output.read().decode("cp932", "replace").replace("\r", "")
+    return code, [line for line in text.split("\n") if line]
+
+
+def wait_window(caption=CAPTION, ms=20000):
+    return probe("wait", caption, ms)[0] == 0
+
+
+def wait_gone(caption=CAPTION, ms=20000):
+    return probe("gone", caption, ms)[0] == 0
+
+
+def click(control, caption=CAPTION):
+    return probe("click", caption, control)[0] == 0
+
+
+def close_window(caption=CAPTION):
+    return probe("close", caption)[0] == 0
+
+
+def read_message(ms=20000):
+    """The text of the program's message box (lines joined with '|'), after pressing its OK; None if none came."""
+    code, lines = probe("message", MESSAGE_CAPTION, ms)
+    return lines[0] if code == 0 and lines else None
+
+
+def window_state(caption=CAPTION):
+    """{control id: {"enabled", "checked", "text"}} and the bitrate list as {"entries", "selected"}."""
+    code, lines = probe("state", caption)
+    if code != 0:
+        return None
+    controls = {}
+    for line in lines:
+        words = line.split(" ")
+        if words[0] == "control":
+            controls[int(words[1])] = {"enabled": words[3] == "1", "checked": words[5] == "1",
+                                       "text": " ".join(words[7:])}
+        elif words[0] == "list":
+            controls["list"] = {"selected": int(words[3]), "entries": words[4:]}
+    return controls
+
+
+def screenshot(path):
+    subprocess.run(["import", "-window", "root", path], check=True)
+
+
+def media_info(path):
+    """ffprobe's view of the first audio stream."""
+    result = subprocess.run(["ffprobe", "-v", "error", "-show_streams", "-select_streams", "a:0", "-of", "json", path],
+                            capture_output=True, text=True, check=True)
+    return json.loads(result.stdout)["streams"][0]
+
+
+def decode(path):
+    """mpg123's decoding as 16-bit interleaved samples, and the channel count."""
+    result = subprocess.run(["mpg123", "-q", "-s", path], capture_output=True, check=True)
+    samples = array.array("h")
+    samples.frombytes(result.stdout[: len(result.stdout) // 2 * 2])
+    return samples
+
+
+def tone_report(samples, rate, channels, frequency, window_seconds=0.1):
+    """Checks that the recording is the tone throughout: its frequency from the zero crossings, and
+    every window loud enough, so a lost or doubled second shows as a silent or broken window."""
+    first = samples[0::channels]
+    crossings = sum(1 for a, b in zip(first, first[1:]) if a < 0 <= b)
+    seconds = len(first) / rate
+    measured = crossings / seconds if seconds else 0
+    window = int(rate * window_seconds)
+    # Encoder delay and capture start may leave the very edges quiet.
+    quiet = []
+    for start in range(window, len(first) - 2 * window, window):
+        part = first[start:start + window]
+        rms = math.sqrt(sum(v * v for v in part) / len(part))
+        if rms < 1000:
+            quiet.append(round(start / rate, 2))
+    return {"seconds": seconds, "frequency": measured, "quiet_at": quiet,
+            "tone_ok": abs(measured - frequency) < frequency * 0.02}

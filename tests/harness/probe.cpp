@@ -1,0 +1,137 @@
+// Reads and drives the recorder's real window from outside, as a user would: run in the same
+// Wine prefix, it finds windows by caption and prints what it sees on standard output.
+//   probe wait CAPTION MS        the window exists (exit 0) or not within MS (exit 1)
+//   probe gone CAPTION MS        the window has disappeared within MS
+//   probe state CAPTION          one line per control: id, enabled, checked, text; list entries
+//   probe click CAPTION ID       presses a button
+//   probe close CAPTION          asks the window to close, as its close box does
+//   probe message CAPTION MS     prints a message box's text and presses its OK button
+//   probe foreground CAPTION     1 when the window is the foreground window
+//   probe move CAPTION X Y       moves the window
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static const DWORD kPollMs = 50;
+static const UINT kReplyTimeoutMs = 5000;
+static const int kMessageTextId = 0xFFFF;
+
+static HWND WaitForWindow(const char* caption, DWORD timeoutMs)
+{
+    const DWORD started = GetTickCount();
+    for (;;) {
+        HWND window = FindWindowA(nullptr, caption);
+        if (window || GetTickCount() - started >= timeoutMs)
+            return window;
+        Sleep(kPollMs);
+    }
+}
+
+static void TextOf(HWND window, char* text, int size)
+{
+    DWORD_PTR copied = 0;
+    text[0] = '\0';
+    SendMessageTimeoutA(window, WM_GETTEXT, static_cast<WPARAM>(size), reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                        kReplyTimeoutMs, &copied);
+    for (char* c = text; *c; ++c) {
+        if (*c == '\n')
+            *c = '|';
+    }
+}
+
+static LRESULT Ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kReplyTimeoutMs, &result);
+    return static_cast<LRESULT>(result);
+}
+
+static void PrintList(HWND list)
+{
+    const LRESULT count = Ask(list, CB_GETCOUNT, 0, 0);
+    printf("list %d selected %d", GetDlgCtrlID(list), static_cast<int>(Ask(list, CB_GETCURSEL, 0, 0)));
+    for (LRESULT i = 0; i < count; ++i) {
+        // Asked in UTF-16: Wine hands an ANSI entry across processes cut to its first character.
+        WCHAR wide[64] = L"";
+        char entry[128] = "";
+        DWORD_PTR length = 0;
+        if (SendMessageTimeoutW(list, CB_GETLBTEXTLEN, i, 0, SMTO_ABORTIFHUNG, kReplyTimeoutMs, &length) &&
+            length < sizeof wide / sizeof wide[0])
+            SendMessageTimeoutW(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(wide), SMTO_ABORTIFHUNG, kReplyTimeoutMs,
+                                &length);
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, entry, sizeof entry, nullptr, nullptr);
+        printf(" %s", entry);
+    }
+    printf("\n");
+}
+
+static BOOL CALLBACK PrintControl(HWND control, LPARAM)
+{
+    char text[256];
+    char kind[64];
+    TextOf(control, text, sizeof text);
+    GetClassNameA(control, kind, sizeof kind);
+    const bool isButton = lstrcmpiA(kind, "Button") == 0;
+    printf("control %d enabled %d checked %d text %s\n", GetDlgCtrlID(control), IsWindowEnabled(control) ? 1 : 0,
+           isButton && Ask(control, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0, text);
+    if (lstrcmpiA(kind, "ComboBox") == 0)
+        PrintList(control);
+    return TRUE;
+}
+
+static int WaitGone(const char* caption, DWORD timeoutMs)
+{
+    const DWORD started = GetTickCount();
+    while (FindWindowA(nullptr, caption)) {
+        if (GetTickCount() - started >= timeoutMs)
+            return 1;
+        Sleep(kPollMs);
+    }
+    return 0;
+}
+
+static int ReadMessage(const char* caption, DWORD timeoutMs)
+{
+    HWND box = WaitForWindow(caption, timeoutMs);
+    if (!box)
+        return 1;
+    char text[1024];
+    TextOf(GetDlgItem(box, kMessageTextId), text, sizeof text);
+    printf("%s\n", text);
+    PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    return 0;
+}
+
+int main(int argc, char** argv)
+{
+    if (argc < 3)
+        return 2;
+    const char* command = argv[1];
+    const char* caption = argv[2];
+    const DWORD timeoutMs = argc > 3 ? strtoul(argv[3], nullptr, 10) : 0;
+    if (strcmp(command, "wait") == 0)
+        return WaitForWindow(caption, timeoutMs) ? 0 : 1;
+    if (strcmp(command, "gone") == 0)
+        return WaitGone(caption, timeoutMs);
+    if (strcmp(command, "message") == 0)
+        return ReadMessage(caption, timeoutMs);
+    HWND window = FindWindowA(nullptr, caption);
+    if (!window)
+        return 1;
+    if (strcmp(command, "state") == 0) {
+        EnumChildWindows(window, PrintControl, 0);
+    } else if (strcmp(command, "click") == 0 && argc > 3) {
+        PostMessageA(GetDlgItem(window, atoi(argv[3])), BM_CLICK, 0, 0);
+    } else if (strcmp(command, "close") == 0) {
+        PostMessageA(window, WM_CLOSE, 0, 0);
+    } else if (strcmp(command, "foreground") == 0) {
+        printf("%d\n", GetForegroundWindow() == window ? 1 : 0);
+    } else if (strcmp(command, "move") == 0 && argc > 4) {
+        SetWindowPos(window, nullptr, atoi(argv[3]), atoi(argv[4]), 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    } else {
+        return 2;
+    }
+    fflush(stdout);
+    return 0;
+}
