@@ -18,11 +18,6 @@ IDC_MONO, IDC_STEREO = 1002, 1003
 IDC_16KHZ, IDC_22KHZ, IDC_24KHZ, IDC_32KHZ, IDC_44KHZ, IDC_48KHZ = range(1006, 1012)
 IDC_COUNTER, IDC_REMAIN, IDC_BITRATE = 1012, 1013, 1014
 LINE_IN_RATE = 44100
-PULSE_CONFIG = """load-module module-native-protocol-unix auth-anonymous=1
-load-module module-null-sink sink_name=linein_feed rate=44100 channels=2
-set-default-sink linein_feed
-set-default-source linein_feed.monitor
-"""
 
 
 def wine(*arguments, cwd=None, env=None, stdout=None):
@@ -30,25 +25,19 @@ def wine(*arguments, cwd=None, env=None, stdout=None):
                             stderr=subprocess.DEVNULL)
 
 
+LINE_IN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "line-in")
+
+
 class LineIn:
-    """A private PulseAudio server whose default source is the monitor of a sink fed with a signal."""
+    """The virtual line-in of scripts/line-in, private to one test."""
 
     def __init__(self, folder):
         self.folder = folder
         runtime = os.path.join(folder, "pulse")
-        os.makedirs(runtime, exist_ok=True)
         self.env = dict(os.environ, XDG_RUNTIME_DIR=runtime, PULSE_RUNTIME_PATH=runtime,
                         PULSE_SERVER="unix:" + os.path.join(runtime, "native"))
-        config = os.path.join(folder, "pulse.pa")
-        with open(config, "w") as f:
-            f.write(PULSE_CONFIG)
-        subprocess.run(["pulseaudio", "--daemonize=yes", "--exit-idle-time=-1", "-n", "-F", config],
-                       env=self.env, check=True, stderr=subprocess.DEVNULL)
-        for _ in range(100):
-            if subprocess.run(["pactl", "info"], env=self.env, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL).returncode == 0:
-                break
-            time.sleep(0.1)
+        subprocess.run([LINE_IN, "start", runtime], check=True)
+        self.runtime = runtime
         self.player = None
 
     def play_tone(self, seconds, frequency=441.0):
@@ -65,7 +54,7 @@ class LineIn:
         if self.player:
             self.player.kill()
             self.player.wait()
-        subprocess.run(["pulseaudio", "--kill"], env=self.env, stderr=subprocess.DEVNULL)
+        subprocess.run([LINE_IN, "stop", self.runtime])
 
 
 class Program:
