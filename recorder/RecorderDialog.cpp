@@ -1,7 +1,9 @@
 #include "recorder/RecorderDialog.h"
 
 #include "encoding/EncoderWorker.h"
+#include "recorder/DialogPosition.h"
 #include "recorder/RecordingControl.h"
+#include "recorder/SaveCopy.h"
 #include "resources/resource.h"
 #include "startup/RecordingSettings.h"
 #include "startup/StartupOptions.h"
@@ -89,6 +91,7 @@ static void ShrinkTimeBox(HWND dialog, int control)
 
 static INT_PTR OnInitDialog(HWND dialog)
 {
+    RestoreDialogPosition(dialog);
     ClearRecordingFlags();
     EnableWindow(GetDlgItem(dialog, IDC_SAVE), FALSE);
     ShrinkTimeBox(dialog, IDC_COUNTER);
@@ -127,6 +130,9 @@ static void OnCommand(HWND dialog, int control, int notification)
         if (notification == kWorkerStopNotification && !recordingState.recording)
             return;
         OnRecordCommand(dialog);
+    } else if (control == IDC_SAVE) {
+        if (SaveRecordingAs(dialog, startupOptions.outputPath))
+            EnableWindow(GetDlgItem(dialog, IDC_SAVE), FALSE);
     } else if (IsSettingsButton(control)) {
         OnSettingsClicked(dialog);
     }
@@ -142,6 +148,7 @@ INT_PTR CALLBACK RecorderDialogProcedure(HWND dialog, UINT message, WPARAM wPara
             DestroyWindow(dialog);
         return kHandled;
     case WM_DESTROY:
+        SaveDialogPosition(dialog);
         PostQuitMessage(0);
         return kHandled;
     case WM_COMMAND:

@@ -20,6 +20,14 @@ IDC_COUNTER, IDC_REMAIN, IDC_BITRATE = 1012, 1013, 1014
 LINE_IN_RATE = 44100
 
 
+def test_folder(test):
+    """An empty folder of the test's own under KANORU_WINDOW_TESTS."""
+    folder = os.path.join(os.environ.get("KANORU_WINDOW_TESTS", tempfile.gettempdir()), test.id().split(".")[-1])
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    return folder
+
+
 def wine(*arguments, cwd=None, env=None, stdout=None):
     return subprocess.Popen(["wine", *arguments], cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=stdout,
                             stderr=subprocess.DEVNULL)

@@ -8,6 +8,11 @@
 //   probe message CAPTION MS     prints a message box's text and presses its OK button
 //   probe foreground CAPTION     1 when the window is the foreground window
 //   probe move CAPTION X Y       moves the window
+//   probe rect CAPTION           prints the window's left, top, right and bottom
+//   probe settext CAPTION ID T   sets a control's text, as typing would
+//   probe hold PATH MS           opens a file without sharing it and keeps it open for MS
+// CAPTION "owned-by:C" names the enabled window that the window captioned C owns (its dialog
+// box); "rect" also prints the window's caption.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -17,11 +22,39 @@ static const DWORD kPollMs = 50;
 static const UINT kReplyTimeoutMs = 5000;
 static const int kMessageTextId = 0xFFFF;
 
+static const char kOwnedPrefix[] = "owned-by:";
+
+struct OwnedSearch {
+    HWND owner;
+    HWND found;
+};
+
+static BOOL CALLBACK FindOwned(HWND window, LPARAM parameter)
+{
+    OwnedSearch* search = reinterpret_cast<OwnedSearch*>(parameter);
+    if (GetWindow(window, GW_OWNER) == search->owner && IsWindowVisible(window)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static HWND Find(const char* caption)
+{
+    const size_t prefix = sizeof kOwnedPrefix - 1;
+    if (strncmp(caption, kOwnedPrefix, prefix) != 0)
+        return FindWindowA(nullptr, caption);
+    OwnedSearch search = {FindWindowA(nullptr, caption + prefix), nullptr};
+    if (search.owner)
+        EnumWindows(FindOwned, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 static HWND WaitForWindow(const char* caption, DWORD timeoutMs)
 {
     const DWORD started = GetTickCount();
     for (;;) {
-        HWND window = FindWindowA(nullptr, caption);
+        HWND window = Find(caption);
         if (window || GetTickCount() - started >= timeoutMs)
             return window;
         Sleep(kPollMs);
@@ -83,7 +116,7 @@ static BOOL CALLBACK PrintControl(HWND control, LPARAM)
 static int WaitGone(const char* caption, DWORD timeoutMs)
 {
     const DWORD started = GetTickCount();
-    while (FindWindowA(nullptr, caption)) {
+    while (Find(caption)) {
         if (GetTickCount() - started >= timeoutMs)
             return 1;
         Sleep(kPollMs);
@@ -116,7 +149,13 @@ int main(int argc, char** argv)
         return WaitGone(caption, timeoutMs);
     if (strcmp(command, "message") == 0)
         return ReadMessage(caption, timeoutMs);
-    HWND window = FindWindowA(nullptr, caption);
+    if (strcmp(command, "hold") == 0) {
+        HANDLE file = CreateFileA(caption, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+        Sleep(timeoutMs);
+        CloseHandle(file);
+        return file == INVALID_HANDLE_VALUE ? 1 : 0;
+    }
+    HWND window = Find(caption);
     if (!window)
         return 1;
     if (strcmp(command, "state") == 0) {
@@ -127,6 +166,14 @@ int main(int argc, char** argv)
         PostMessageA(window, WM_CLOSE, 0, 0);
     } else if (strcmp(command, "foreground") == 0) {
         printf("%d\n", GetForegroundWindow() == window ? 1 : 0);
+    } else if (strcmp(command, "rect") == 0) {
+        RECT rect;
+        GetWindowRect(window, &rect);
+        char title[256];
+        TextOf(window, title, sizeof title);
+        printf("%ld %ld %ld %ld %s\n", rect.left, rect.top, rect.right, rect.bottom, title);
+    } else if (strcmp(command, "settext") == 0 && argc > 4) {
+        Ask(GetDlgItem(window, atoi(argv[3])), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[4]));
     } else if (strcmp(command, "move") == 0 && argc > 4) {
         SetWindowPos(window, nullptr, atoi(argv[3]), atoi(argv[4]), 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     } else {

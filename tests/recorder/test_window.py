@@ -1,6 +1,5 @@
 """The real program under Wine, recording from the virtual line-in, driven through its real window."""
 import os
-import shutil
 import sys
 import time
 import unittest
@@ -10,7 +9,6 @@ import harness  # noqa: E402
 from harness import (IDC_16KHZ, IDC_22KHZ, IDC_44KHZ, IDC_BITRATE, IDC_COUNTER, IDC_MONO, IDC_RECORD,  # noqa: E402
                      IDC_REMAIN, IDC_SAVE, IDC_STEREO)
 
-WORK = os.environ.get("KANORU_WINDOW_TESTS", "/tmp/kanoru-window-tests")
 TONE = 441.0
 ROW0 = [f"{k}kbps" for k in (8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160)]
 ROW1 = [f"{k}kbps" for k in (32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320)]
@@ -20,9 +18,7 @@ SIGNAL_LEAD_SECONDS = 1.0
 
 class WindowTest(unittest.TestCase):
     def setUp(self):
-        self.folder = os.path.join(WORK, self.id().split(".")[-1])
-        shutil.rmtree(self.folder, ignore_errors=True)
-        os.makedirs(self.folder)
+        self.folder = harness.test_folder(self)
         self.line_in = harness.LineIn(self.folder)
         self.programs = []
 
@@ -162,9 +158,7 @@ class WindowTest(unittest.TestCase):
 
 class RefusalTest(unittest.TestCase):
     def setUp(self):
-        self.folder = os.path.join(WORK, self.id().split(".")[-1])
-        shutil.rmtree(self.folder, ignore_errors=True)
-        os.makedirs(self.folder)
+        self.folder = harness.test_folder(self)
         self.program = None
 
     def tearDown(self):
