@@ -8,7 +8,6 @@ import os
 import shutil
 import subprocess
 import tempfile
-import time
 
 BIN = os.environ.get("KANORU_BIN", "")
 CAPTION = "かのる"
@@ -151,7 +150,7 @@ def media_info(path):
 
 
 def decode(path):
-    """mpg123's decoding as 16-bit interleaved samples, and the channel count."""
+    """mpg123's decoding as 16-bit interleaved samples."""
     result = subprocess.run(["mpg123", "-q", "-s", path], capture_output=True, check=True)
     samples = array.array("h")
     samples.frombytes(result.stdout[: len(result.stdout) // 2 * 2])

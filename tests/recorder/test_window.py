@@ -6,7 +6,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
 import harness  # noqa: E402
-from harness import (IDC_16KHZ, IDC_22KHZ, IDC_44KHZ, IDC_BITRATE, IDC_COUNTER, IDC_MONO, IDC_RECORD,  # noqa: E402
+from harness import (IDC_16KHZ, IDC_22KHZ, IDC_44KHZ, IDC_COUNTER, IDC_MONO, IDC_RECORD,  # noqa: E402
                      IDC_REMAIN, IDC_SAVE, IDC_STEREO)
 
 TONE = 441.0
