@@ -1,7 +1,5 @@
 #include "encoding/EncoderLibrary.h"
 
-#include <string.h>
-
 EncoderLibrary encoderLibrary = {};
 
 static const char kLibraryName[] = "gogo.dll";

@@ -17,12 +17,8 @@ static const int kSecondsPerHour = 3600;
 static const INT_PTR kHandled = 0;
 static const INT_PTR kInitialisationFailed = -1;
 
-// The sample-rate buttons in the order the rates are tested when the settings are read back.
-static const struct {
-    int control;
-    int32_t hz;
-} kRateButtons[] = {{IDC_16KHZ, 16000}, {IDC_22KHZ, 22050}, {IDC_24KHZ, 24000}, {IDC_32KHZ, 32000}, {IDC_44KHZ, 44100}};
-static const int32_t kRateWhenNoneTested = 48000;
+// 48 kHz, the last rate, is taken when none of the buttons before it is selected.
+static const int kRateIndexWhenNoneTested = kSampleRateCount - 1;
 
 void SetTimeText(HWND dialog, int control, DWORD seconds)
 {
@@ -62,13 +58,14 @@ bool ApplySettingsToDialog(HWND dialog, int channels, int sampleRate)
 void ReadSettingsFromDialog(HWND dialog)
 {
     recordingSettings.channels = IsDlgButtonChecked(dialog, IDC_MONO) == BST_CHECKED ? 1 : 2;
-    recordingSettings.sampleRate = kRateWhenNoneTested;
-    for (const auto& button : kRateButtons) {
-        if (IsDlgButtonChecked(dialog, button.control) == BST_CHECKED) {
-            recordingSettings.sampleRate = button.hz;
+    int index = kRateIndexWhenNoneTested;
+    for (int tested = 0; tested < kRateIndexWhenNoneTested; ++tested) {
+        if (IsDlgButtonChecked(dialog, IDC_16KHZ + tested) == BST_CHECKED) {
+            index = tested;
             break;
         }
     }
+    recordingSettings.sampleRate = kSampleRates[index];
     recordingSettings.sampleRateIndex = FindSampleRateIndex(recordingSettings.sampleRate);
 }
 
@@ -106,7 +103,7 @@ static INT_PTR OnInitDialog(HWND dialog)
         return kInitialisationFailed;
     }
     if (startupOptions.autoStart)
-        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_RECORD, 0), 0);
+        PostRecordCommand(dialog);
     return kHandled;
 }
 

@@ -24,7 +24,7 @@ void ClearRecordingFlags()
     s.timeLimitHit = s.sizeLimitHit = s.closeAfterStop = s.stopRequested = s.recording = 0;
 }
 
-static void PostRecordCommand(HWND dialog)
+void PostRecordCommand(HWND dialog)
 {
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_RECORD, 0), 0);
 }

@@ -30,6 +30,9 @@ const DWORD kSizeLimitBytes = 2040109420;
 // Clears the flags when the dialog is created.
 void ClearRecordingFlags();
 
+// Posts the command that starts a recording when none runs and stops it otherwise.
+void PostRecordCommand(HWND dialog);
+
 // The Record button or a posted stop command: starts a recording when none runs, otherwise stops it.
 void OnRecordCommand(HWND dialog);
 
