@@ -12,71 +12,9 @@
 #include "startup/RecordingSettings.h"
 #include "startup/StartupOptions.h"
 #include "tests/support/MessageRecorder.h"
+#include "tests/support/WindowsPaths.h"
 
 namespace {
-
-const char kRegistryKey[] = "Software\\MarineCat\\GOGO_DLL";
-
-std::string WindowsPath(const char* unixPath)
-{
-    char full[MAX_PATH];
-    GetFullPathNameA(unixPath, MAX_PATH, full, nullptr);
-    return full;
-}
-
-void LoadFrom(const std::string& folder)
-{
-    ASSERT_TRUE(SetCurrentDirectoryA(WindowsPath(folder.c_str()).c_str())) << folder;
-}
-
-class EncoderLibraryTest : public ::testing::Test {
-protected:
-    void TearDown() override
-    {
-        if (encoderLibrary.module)
-            UnloadEncoderLibrary();
-        RegDeleteKeyA(HKEY_CURRENT_USER, kRegistryKey);
-    }
-};
-
-TEST_F(EncoderLibraryTest, MissingEntryPointGives1002AndFreesTheLibrary)
-{
-    LoadFrom(FAKES_DIR "/incomplete");
-    EXPECT_EQ(kEncoderLibraryIncomplete, LoadEncoderLibrary());
-    EXPECT_EQ(nullptr, encoderLibrary.module);
-    EXPECT_EQ(nullptr, encoderLibrary.initializeWork);
-    EXPECT_EQ(nullptr, GetModuleHandleA("gogo.dll"));
-}
-
-// One case, because the registry value is shared by every test of the prefix.
-TEST_F(EncoderLibraryTest, NotFoundAnywhereGives1001UntilTheRegistryNamesTheFile)
-{
-    LoadFrom(FAKES_DIR "/empty");
-    RegDeleteKeyA(HKEY_CURRENT_USER, kRegistryKey);
-    EXPECT_EQ(kEncoderLibraryNotFound, LoadEncoderLibrary());
-    EXPECT_EQ(nullptr, encoderLibrary.module);
-
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kRegistryKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr));
-    const std::string folderOnly = WindowsPath(ENCODER_BIN_DIR);
-    RegSetValueExA(key, "INSTPATH", 0, REG_SZ, reinterpret_cast<const BYTE*>(folderOnly.c_str()), static_cast<DWORD>(folderOnly.size() + 1));
-    EXPECT_EQ(kEncoderLibraryNotFound, LoadEncoderLibrary()) << "a folder is not the library file";
-
-    const std::string file = folderOnly + "\\gogo.dll";
-    RegSetValueExA(key, "INSTPATH", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(file.c_str()), static_cast<DWORD>(file.size() + 1));
-    EXPECT_EQ(kEncoderLibraryNotFound, LoadEncoderLibrary()) << "only a plain string counts";
-
-    const std::string tooLong = "C:\\" + std::string(300, 'x') + "\\gogo.dll";
-    RegSetValueExA(key, "INSTPATH", 0, REG_SZ, reinterpret_cast<const BYTE*>(tooLong.c_str()), static_cast<DWORD>(tooLong.size() + 1));
-    EXPECT_EQ(kEncoderLibraryNotFound, LoadEncoderLibrary());
-
-    RegSetValueExA(key, "INSTPATH", 0, REG_SZ, reinterpret_cast<const BYTE*>(file.c_str()), static_cast<DWORD>(file.size() + 1));
-    RegCloseKey(key);
-    EXPECT_EQ(0, LoadEncoderLibrary());
-    EXPECT_NE(nullptr, encoderLibrary.getUnitStates);
-    EXPECT_EQ(0, UnloadEncoderLibrary());
-    EXPECT_EQ(nullptr, encoderLibrary.module);
-}
 
 // A window of the test thread that receives the worker's stop command while the test waits.
 HANDLE stopArrived = nullptr;
@@ -145,7 +83,7 @@ protected:
     void SetUp() override
     {
         WorkerTest::SetUp();
-        LoadFrom(FAKES_DIR "/recording");
+        ASSERT_TRUE(EnterFolder(FAKES_DIR "/recording"));
         ASSERT_EQ(0, LoadEncoderLibrary());
         setResults_ = reinterpret_cast<FakeSetResults>(reinterpret_cast<void (*)()>(GetProcAddress(encoderLibrary.module, "FakeSetResults")));
         calls_ = reinterpret_cast<FakeCalls>(reinterpret_cast<void (*)()>(GetProcAddress(encoderLibrary.module, "FakeCalls")));
@@ -257,7 +195,7 @@ protected:
     void SetUp() override
     {
         WorkerTest::SetUp();
-        LoadFrom(ENCODER_BIN_DIR);
+        ASSERT_TRUE(EnterFolder(ENCODER_BIN_DIR));
         ASSERT_EQ(0, LoadEncoderLibrary());
     }
 

@@ -15,6 +15,7 @@
 #include "startup/RecordingSettings.h"
 #include "startup/StartupOptions.h"
 #include "tests/support/MessageRecorder.h"
+#include "tests/support/WindowsPaths.h"
 
 namespace {
 
@@ -105,9 +106,7 @@ protected:
         device.now = kStartClock;
         device.bytesAtReset = kPartialBytes;
         waveInput = {Open, Prepare, Unprepare, Add, Start, Reset, Close, Now};
-        char folder[MAX_PATH];
-        GetFullPathNameA(FAKES_DIR "/recording", MAX_PATH, folder, nullptr);
-        ASSERT_TRUE(SetCurrentDirectoryA(folder));
+        ASSERT_TRUE(EnterFolder(FAKES_DIR "/recording"));
         ASSERT_EQ(0, LoadEncoderLibrary());
         startupOptions = StartupOptions{};
         recordingSettings = RecordingSettings{1, 22050, 80, 1};

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <string>
+
+// The Windows form of a path of the build tree, which the tests know in its Unix form.
+std::string WindowsPath(const char* unixPath);
+
+// Makes a folder of the build tree current, so that "gogo.dll" is looked up there first.
+bool EnterFolder(const char* unixPath);
