@@ -46,7 +46,7 @@ int MPGE_CALL ReadPcm(void* buffer, unsigned long length)
 
 static void PostStop(HWND dialog)
 {
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_RECORD, kWorkerStopNotification), 0);
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_RECORD, kStopOnlyNotification), 0);
 }
 
 static void ConfigureEncoder(EncoderInputRecord* input)

@@ -8,9 +8,9 @@
 // The queue of the running recording: set before the worker starts, valid until it has ended.
 extern CMemoryStreamList* currentQueue;
 
-// Sent with IDC_RECORD when the worker stops a recording: it stops a running recording and never
-// starts one, unlike the button's own command.
-const WORD kWorkerStopNotification = 1;
+// Sent with IDC_RECORD by whoever only means to end a recording (the worker, the time and size
+// limits): it stops a running recording and never starts one, unlike the button's own command.
+const WORD kStopOnlyNotification = 1;
 
 const DWORD kWorkerInitializeFailed = 1;
 

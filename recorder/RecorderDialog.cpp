@@ -123,8 +123,8 @@ static void OnSettingsClicked(HWND dialog)
 static void OnCommand(HWND dialog, int control, int notification)
 {
     if (control == IDC_RECORD) {
-        // The worker's stop must not start a recording after the user's own Stop has ended it.
-        if (notification == kWorkerStopNotification && !recordingState.recording)
+        // A stop that arrives after the recording has ended must not start another.
+        if (notification == kStopOnlyNotification && !recordingState.recording)
             return;
         OnRecordCommand(dialog);
     } else if (control == IDC_SAVE) {
@@ -150,6 +150,14 @@ INT_PTR CALLBACK RecorderDialogProcedure(HWND dialog, UINT message, WPARAM wPara
         return kHandled;
     case WM_COMMAND:
         OnCommand(dialog, LOWORD(wParam), HIWORD(wParam));
+        return kHandled;
+    case WM_TIMER:
+        if (wParam == kWatchdogTimer)
+            OnWatchdogTick(dialog);
+        return kHandled;
+    case WM_ENDSESSION:
+        if (wParam)
+            OnSessionEnd(dialog);
         return kHandled;
     case MM_WIM_OPEN:
         return kHandled;

@@ -3,9 +3,17 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+// How far a stop has come; it is complete once the device holds none of the buffers.
+enum StopStage {
+    kNotStopping,
+    kAwaitingBuffers,  // the device was reset and is handing its buffers back
+    kAwaitingClose,  // the buffers are released and the device closed; its close notification is due
+};
+
 // The running recording; the dialog's thread alone changes it.
 struct RecordingState {
     HANDLE worker;
+    DWORD workerThreadId;
     WAVEHDR* firstBuffer;
     WAVEHDR* secondBuffer;
     WAVEFORMATEX format;
@@ -14,18 +22,41 @@ struct RecordingState {
     LONG timeLimitHit;
     LONG sizeLimitHit;
     LONG closeAfterStop;
-    LONG stopRequested;
     LONG recording;
+    LONG deviceFailed;
+    LONG sessionEnding;
+    StopStage stopStage;
+    int buffersInDevice;
     DWORD startTime;
+    // The time since the start, 64 bits wide and advanced from the clock at every buffer and
+    // watchdog tick, so that limits of any length are kept.
+    ULONGLONG elapsedMilliseconds;
+    DWORD lastClockReading;
+    // When the device last answered: a buffer back, the start, the stop request or the close.
+    DWORD lastDeviceAnswer;
     // The time limit in milliseconds, 64 bits wide so that a limit of any length stops on time.
     ULONGLONG limitMilliseconds;
-    int buffersBackSinceStop;
 };
 
 extern RecordingState recordingState;
 
 // 95 % of 2 GiB, as (2^31 - 1) / 100 * 95.
 const DWORD kSizeLimitBytes = 2040109420;
+
+// The dialog's watchdog timer: its identifier and period.
+const UINT_PTR kWatchdogTimer = 1;
+const UINT kWatchdogPeriodMs = 1000;
+
+// A device that has not handed back a buffer this long after the previous one (one second of
+// capture plus four seconds' grace) is lost.
+const DWORD kBufferOverdueMs = 5000;
+
+// A device that has not answered a reset or a close this long is lost.
+const DWORD kDeviceAnswerMs = 4000;
+
+// How far past its time limit an unattended run may go before the limit is enforced without the
+// device's help and the program's messages are dismissed.
+const DWORD kLimitGraceMs = 2000;
 
 // Clears the flags when the dialog is created.
 void ClearRecordingFlags();
@@ -44,3 +75,11 @@ void OnBufferDone(HWND dialog, HWAVEIN device, WAVEHDR* header);
 
 // MM_WIM_CLOSE from device.
 void OnDeviceClosed(HWND dialog, HWAVEIN device);
+
+// The watchdog timer: ends a recording whose device stopped answering, enforces a time limit that
+// no buffer brought, and dismisses the messages of an unattended run once its limit has passed.
+void OnWatchdogTick(HWND dialog);
+
+// WM_ENDSESSION: the process ends when this returns, so a running recording is stopped and its
+// file completed here.
+void OnSessionEnd(HWND dialog);

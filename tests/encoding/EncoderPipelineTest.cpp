@@ -21,7 +21,7 @@ HANDLE stopArrived = nullptr;
 
 LRESULT CALLBACK StopWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_COMMAND && LOWORD(wParam) == IDC_RECORD && HIWORD(wParam) == kWorkerStopNotification && lParam == 0)
+    if (message == WM_COMMAND && LOWORD(wParam) == IDC_RECORD && HIWORD(wParam) == kStopOnlyNotification && lParam == 0)
         SetEvent(stopArrived);
     return DefWindowProcA(window, message, wParam, lParam);
 }

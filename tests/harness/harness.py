@@ -116,9 +116,10 @@ def close_window(caption=CAPTION):
     return probe("close", caption)[0] == 0
 
 
-def read_message(ms=20000):
-    """The text of the program's message box (lines joined with '|'), after pressing its OK; None if none came."""
-    code, lines = probe("message", MESSAGE_CAPTION, ms)
+def read_message(ms=20000, press_ok=True):
+    """The text of the program's message box (lines joined with '|'), after pressing its OK unless
+    press_ok is false; None if none came."""
+    code, lines = probe("message" if press_ok else "peek", MESSAGE_CAPTION, ms)
     return lines[0] if code == 0 and lines else None
 
 

@@ -6,6 +6,7 @@
 //   probe click CAPTION ID       presses a button
 //   probe close CAPTION          asks the window to close, as its close box does
 //   probe message CAPTION MS     prints a message box's text and presses its OK button
+//   probe peek CAPTION MS        prints a message box's text and leaves it open
 //   probe foreground CAPTION     1 when the window is the foreground window
 //   probe move CAPTION X Y       moves the window
 //   probe rect CAPTION           prints the window's left, top, right and bottom
@@ -124,7 +125,7 @@ static int WaitGone(const char* caption, DWORD timeoutMs)
     return 0;
 }
 
-static int ReadMessage(const char* caption, DWORD timeoutMs)
+static int ReadMessage(const char* caption, DWORD timeoutMs, bool pressOk)
 {
     HWND box = WaitForWindow(caption, timeoutMs);
     if (!box)
@@ -132,7 +133,8 @@ static int ReadMessage(const char* caption, DWORD timeoutMs)
     char text[1024];
     TextOf(GetDlgItem(box, kMessageTextId), text, sizeof text);
     printf("%s\n", text);
-    PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    if (pressOk)
+        PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
     return 0;
 }
 
@@ -147,8 +149,8 @@ int main(int argc, char** argv)
         return WaitForWindow(caption, timeoutMs) ? 0 : 1;
     if (strcmp(command, "gone") == 0)
         return WaitGone(caption, timeoutMs);
-    if (strcmp(command, "message") == 0)
-        return ReadMessage(caption, timeoutMs);
+    if (strcmp(command, "message") == 0 || strcmp(command, "peek") == 0)
+        return ReadMessage(caption, timeoutMs, strcmp(command, "message") == 0);
     if (strcmp(command, "hold") == 0) {
         HANDLE file = CreateFileA(caption, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
         Sleep(timeoutMs);
