@@ -7,6 +7,7 @@ import math
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 
 BIN = os.environ.get("KANORU_BIN", "")
@@ -57,11 +58,15 @@ class LineIn:
         self.player = subprocess.Popen(["paplay", "--latency-msec=200", "--device=linein_feed", signal],
                                        env=self.env, stderr=subprocess.DEVNULL)
 
+    def stop_server(self):
+        """Ends the sound server, as an unplugged interface or a driver reset ends a device."""
+        subprocess.run([LINE_IN, "stop", self.runtime])
+
     def close(self):
         if self.player:
             self.player.kill()
             self.player.wait()
-        subprocess.run([LINE_IN, "stop", self.runtime])
+        self.stop_server()
 
 
 class Program:
@@ -156,6 +161,20 @@ def decode(path):
     samples = array.array("h")
     samples.frombytes(result.stdout[: len(result.stdout) // 2 * 2])
     return samples
+
+
+def tag_frames(path):
+    """The audio frame count that the file's Info tag declares (0 for a placeholder without one),
+    and the audio frames that the file holds."""
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "encoderlib"))
+    from check_decoded import frames
+    with open(path, "rb") as f:
+        data = f.read()
+    all_frames = list(frames(data))
+    tag = data.find(b"Info", 0, all_frames[0][4])
+    declares_frames = tag >= 0 and int.from_bytes(data[tag + 4:tag + 8], "big") & 1
+    declared = int.from_bytes(data[tag + 8:tag + 12], "big") if declares_frames else 0
+    return declared, len(all_frames) - 1
 
 
 def tone_report(samples, rate, channels, frequency, window_seconds=0.1):

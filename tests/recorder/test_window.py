@@ -1,5 +1,6 @@
 """The real program under Wine, recording from the virtual line-in, driven through its real window."""
 import os
+import subprocess
 import sys
 import time
 import unittest
@@ -14,9 +15,15 @@ ROW0 = [f"{k}kbps" for k in (8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 14
 ROW1 = [f"{k}kbps" for k in (32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320)]
 # Time for PulseAudio to carry the signal before capture starts.
 SIGNAL_LEAD_SECONDS = 1.0
+DEVICE_LOST = "録音デバイスからの入力が止まったため、録音を終了しました。"
+# An unattended run ends this long after its limit at the latest: the grace, a watchdog tick, and
+# Wine's own exit.
+EXIT_AFTER_LIMIT_SECONDS = 6
 
 
-class WindowTest(unittest.TestCase):
+class RecorderTestCase(unittest.TestCase):
+    """The real program on a virtual line-in of the test's own."""
+
     def setUp(self):
         self.folder = harness.test_folder(self)
         self.line_in = harness.LineIn(self.folder)
@@ -49,6 +56,8 @@ class WindowTest(unittest.TestCase):
         self.assertAlmostEqual(seconds, report["seconds"], delta=tolerance)
         return info, report
 
+
+class WindowTest(RecorderTestCase):
     def test_timed_recording_starts_and_closes_by_itself(self):
         self.line_in.play_tone(30)
         time.sleep(SIGNAL_LEAD_SECONDS)
@@ -154,6 +163,106 @@ class WindowTest(unittest.TestCase):
         recorded = time.monotonic() - started
         self.assertEqual(0, first.wait(timeout=30))
         self.assertWholeTone(os.path.join(self.folder, "first.mp3"), recorded, 1.0)
+
+
+class FailureTest(RecorderTestCase):
+    """Failures that nobody is there to answer: the recording still gets its end, and a timed run
+    still exits after its limit."""
+
+    def assertEndsAfterTheLimit(self, program, started, limit):
+        self.assertEqual(0, program.wait(timeout=limit + 30))
+        ended = time.monotonic() - started
+        self.assertGreaterEqual(ended, limit, "the message stays until the limit")
+        self.assertLess(ended, limit + EXIT_AFTER_LIMIT_SECONDS, "the program exits by itself after its limit")
+
+    def assertTagCountsTheFrames(self, path):
+        declared, held = harness.tag_frames(path)
+        self.assertGreater(held, 0)
+        self.assertEqual(held, declared, "the file was completed with its tag")
+
+    def test_lost_device_ends_an_unattended_recording(self):
+        self.line_in.play_tone(60)
+        time.sleep(SIGNAL_LEAD_SECONDS)
+        program = self.started("/P128_44_2", "/A", "/T20", "lost.mp3")
+        started = time.monotonic()
+        time.sleep(3)
+        self.line_in.stop_server()
+        killed = time.monotonic() - started
+        self.assertEqual(DEVICE_LOST, harness.read_message(15000, press_ok=False))
+        self.assertLess(time.monotonic() - started, killed + 10, "the recording ends by itself within seconds")
+        self.assertEqual("Recode", harness.window_state()[IDC_RECORD]["text"])
+        self.assertEndsAfterTheLimit(program, started, 20)
+        path = os.path.join(self.folder, "lost.mp3")
+        self.assertTagCountsTheFrames(path)
+        # The second being filled when the server went is lost with the device.
+        self.assertWholeTone(path, killed - 1, 1.0)
+
+    def test_lost_device_without_a_limit_returns_to_idle(self):
+        self.line_in.play_tone(60)
+        time.sleep(SIGNAL_LEAD_SECONDS)
+        program = self.started("/P128_44_2", "/A", "lost.mp3")
+        time.sleep(2.5)
+        self.line_in.stop_server()
+        self.assertEqual(DEVICE_LOST, harness.read_message(15000))
+        state = harness.window_state()
+        self.assertEqual("Recode", state[IDC_RECORD]["text"])
+        self.assertTrue(state[IDC_SAVE]["enabled"])
+        self.assertTrue(state[IDC_MONO]["enabled"])
+        harness.close_window()
+        self.assertEqual(0, program.wait(timeout=30))
+        self.assertTagCountsTheFrames(os.path.join(self.folder, "lost.mp3"))
+
+    def test_held_output_file_ends_an_unattended_run_after_its_limit(self):
+        path = os.path.join(self.folder, "take.mp3")
+        with open(path, "wb") as f:
+            f.write(b"an earlier recording")
+        held = harness.wine(os.path.join(harness.BIN, "probe.exe"), "hold", "take.mp3", "30000", cwd=self.folder)
+        self.addCleanup(held.wait)
+        self.addCleanup(held.kill)
+        time.sleep(1)
+        program = self.started("/P64_22_1", "/A", "/T8", "take.mp3")
+        started = time.monotonic()
+        message = harness.read_message(15000, press_ok=False)
+        self.assertTrue(message and message.startswith("エンコード設定が正しくありません。"), message)
+        self.assertEndsAfterTheLimit(program, started, 8)
+        with open(path, "rb") as f:
+            self.assertEqual(b"an earlier recording", f.read())
+
+    def test_full_drive_ends_an_unattended_run_after_its_limit(self):
+        drive = os.path.join(self.folder, "drive")
+        os.makedirs(drive)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=600k", "tmpfs", drive]).returncode != 0:
+            self.skipTest("a small drive of its own needs root")
+        self.addCleanup(subprocess.run, ["umount", drive])
+        letter = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "t:")
+        if os.path.lexists(letter):
+            os.remove(letter)
+        os.symlink(drive, letter)
+        self.addCleanup(os.remove, letter)
+        self.line_in.play_tone(60)
+        time.sleep(SIGNAL_LEAD_SECONDS)
+        program = self.started("/P320_48_2", "/A", "/T40", "T:\\full.mp3")
+        started = time.monotonic()
+        message = harness.read_message(40000, press_ok=False)
+        self.assertTrue(message and message.startswith("MP3ファイルの書き込みに失敗しました。"), message)
+        self.assertEndsAfterTheLimit(program, started, 40)
+        # 600 KiB at 40,000 bytes a second.
+        self.assertWholeTone(os.path.join(drive, "full.mp3"), 15.4, 0.6)
+
+    def test_end_of_the_session_completes_the_file(self):
+        self.line_in.play_tone(60)
+        time.sleep(SIGNAL_LEAD_SECONDS)
+        program = self.started("/P128_44_2", "/A", "session.mp3")
+        started = time.monotonic()
+        time.sleep(3.5)
+        asked = time.monotonic() - started
+        self.assertEqual(0, harness.wine("wineboot", "--end-session").wait(timeout=60))
+        answered = time.monotonic() - started
+        program.wait(timeout=30)
+        path = os.path.join(self.folder, "session.mp3")
+        self.assertTagCountsTheFrames(path)
+        # Nothing is missing but the last fraction of a second before the session ended.
+        self.assertWholeTone(path, (asked + answered) / 2, (answered - asked) / 2 + 0.5)
 
 
 class RefusalTest(unittest.TestCase):
