@@ -41,12 +41,13 @@ struct EncoderState {
     TagStream tagStream;
     int tagFrameBytes;
     unsigned long blockBytes;
+    bool anySamples;
     short pcm[kLargestFrameSamples * 2];
     unsigned char mp3[kMp3BufferBytes];
 };
 
 static EncoderState state = {kIdle, 0, false, 0, {}, false, 0, {0}, false, 0, 0, 1, 0, nullptr,
-                             {INVALID_HANDLE_VALUE, 0, 0}, {0, 0, 0}, 0, 0, {0}, {0}};
+                             {INVALID_HANDLE_VALUE, 0, 0}, {0, 0, 0}, 0, 0, false, {0}, {0}};
 
 static void Silence(const char*, va_list) {}
 
@@ -221,6 +222,7 @@ MpgeResult MPGE_CALL MPGE_detectConfigure(void)
         return kMpgeCannotOpenOutput;
     }
     state.blockBytes = static_cast<unsigned long>(lame_get_framesize(state.lame)) * state.input.channels * kBytesPerSample;
+    state.anySamples = false;
     state.phase = kEncoding;
     return kMpgeOk;
 }
@@ -275,6 +277,11 @@ MpgeResult MPGE_CALL MPGE_processFrame(void)
     int samples = static_cast<int>(state.blockBytes) / (channels * kBytesPerSample);
     if (ended)
         samples = SamplesInLastBlock(state.pcm, samples, channels);
+    // A recording that ended before any sound came still makes a file that every decoder opens:
+    // one silent sample (the block is zeros), which the tag trims the stream to.
+    if (ended && !state.anySamples && samples == 0)
+        samples = 1;
+    state.anySamples = state.anySamples || samples > 0;
     int bytes = channels == 1
                     ? lame_encode_buffer(state.lame, state.pcm, nullptr, samples, state.mp3, kMp3BufferBytes)
                     : lame_encode_buffer_interleaved(state.lame, state.pcm, samples, state.mp3, kMp3BufferBytes);

@@ -89,13 +89,14 @@ DWORD WINAPI EncoderWorker(void* dialogWindow)
     do {
         frame = e.processFrame();
     } while (frame == kMpgeOk);
-    if (frame >= kFirstEncoderFailure) {
-        // The file is closed as far as it was written; capture stops and Save stays disabled.
-        e.closeCoder();
+    // A failed frame leaves the file closed as far as it was written; a tag that could not be
+    // written leaves a file whose length decoders cannot trust. Either way Save stays disabled.
+    const MpgeResult closed = e.closeCoder();
+    const MpgeResult failure = frame >= kFirstEncoderFailure ? frame : closed;
+    if (failure != kMpgeOk) {
         PostStop(dialog);
         ShowMessage(nullptr, kEncodeFailedMessage, kMessageCaption);
-        return frame;
+        return failure;
     }
-    e.closeCoder();
     return 0;
 }

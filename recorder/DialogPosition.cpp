@@ -22,10 +22,18 @@ static void Complain(const char* message)
     ShowMessage(nullptr, message, kMessageCaption);
 }
 
+static DWORD WINAPI SystemModuleFileName(HMODULE module, LPSTR path, DWORD size)
+{
+    return GetModuleFileNameA(module, path, size);
+}
+
+DWORD(WINAPI* moduleFileName)(HMODULE module, LPSTR path, DWORD size) = SystemModuleFileName;
+
 bool GetIniPath(char path[MAX_PATH])
 {
-    const int length = static_cast<int>(GetModuleFileNameA(nullptr, path, MAX_PATH));
-    if (length == 0) {
+    const int length = static_cast<int>(moduleFileName(nullptr, path, MAX_PATH));
+    // A name that fills the buffer was cut short, and Windows XP leaves it without its NUL then.
+    if (length == 0 || length >= MAX_PATH) {
         Complain(kModuleNameMessage);
         return false;
     }

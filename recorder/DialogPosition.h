@@ -11,3 +11,6 @@ bool SaveDialogPosition(HWND dialog);
 
 // Moves the window to the remembered corner; true when it was moved.
 bool RestoreDialogPosition(HWND dialog);
+
+// The executable's file name as the platform gives it, unless a test replaces it.
+extern DWORD(WINAPI* moduleFileName)(HMODULE module, LPSTR path, DWORD size);

@@ -1,5 +1,7 @@
 #include "recorder/RecordingControl.h"
 
+#include <new>
+
 #include "encoding/EncoderWorker.h"
 #include "recorder/RecorderDialog.h"
 #include "recorder/WaveInput.h"
@@ -187,9 +189,16 @@ static void StartRecording(HWND dialog)
         return;
     }
     s.buffersInDevice = kBuffersInDevice;
-    const LRESULT position = SendDlgItemMessageA(dialog, IDC_BITRATE, CB_GETCURSEL, 0, 0);
+    LRESULT position = SendDlgItemMessageA(dialog, IDC_BITRATE, CB_GETCURSEL, 0, 0);
+    // With nothing selected the row's first entry is taken, as after a click on a setting.
+    if (position < 0 || position >= kBitrateRowLength)
+        position = 0;
     recordingSettings.bitrateKbps = BitrateAt(recordingSettings.sampleRateIndex, static_cast<int>(position));
-    currentQueue = new CMemoryStreamList;
+    currentQueue = new (std::nothrow) CMemoryStreamList;
+    if (!currentQueue) {
+        AbandonStart(dialog, kPreparationMessage);
+        return;
+    }
     // Capture starts before the worker, so that a device that will not start leaves no file behind.
     StartClock();
     if (waveInput.start(s.waveIn) != MMSYSERR_NOERROR) {

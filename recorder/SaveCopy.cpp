@@ -58,6 +58,8 @@ int CallShFileOperation(SHFILEOPSTRUCTA* request)
     return result;
 }
 
+SaveCopyCalls saveCopyCalls = {CallGetSaveFileName, CallShFileOperation};
+
 // Copies name into a list of one name, ended by two NULs, as the shell wants it.
 static void OneNameList(char list[MAX_PATH + 1], const char* name)
 {
@@ -79,7 +81,7 @@ bool SaveRecordingAs(HWND dialog, const char* sourcePath)
     // Not OFN_FILEMUSTEXIST: the point of saving is a name that does not exist yet.
     request.Flags = OFN_EXPLORER | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
     request.lpstrDefExt = kDefaultExtension;
-    if (!CallGetSaveFileName(&request))
+    if (!saveCopyCalls.getSaveFileName(&request))
         return false;
     char source[MAX_PATH + 1];
     char destination[MAX_PATH + 1];
@@ -90,5 +92,6 @@ bool SaveRecordingAs(HWND dialog, const char* sourcePath)
     copy.wFunc = FO_COPY;
     copy.pFrom = source;
     copy.pTo = destination;
-    return CallShFileOperation(&copy) == 0;
+    // The shell answers 0 also when the user declined to replace a file or cancelled the copy.
+    return saveCopyCalls.shFileOperation(&copy) == 0 && !copy.fAnyOperationsAborted;
 }

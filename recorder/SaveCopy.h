@@ -13,3 +13,11 @@ BOOL CallGetSaveFileName(OPENFILENAMEA* request);
 
 // The shell's file operation from shell32.dll, loaded now; 0 on success, -1 after a message when unreachable.
 int CallShFileOperation(SHFILEOPSTRUCTA* request);
+
+// The two calls the Save copy goes through, the functions above unless a test replaces them.
+struct SaveCopyCalls {
+    BOOL (*getSaveFileName)(OPENFILENAMEA* request);
+    int (*shFileOperation)(SHFILEOPSTRUCTA* request);
+};
+
+extern SaveCopyCalls saveCopyCalls;

@@ -2,9 +2,25 @@
 
 const char kMessageCaption[] = "かのるMP3";
 
+// Puts the message box above the always-on-top recorder window as it opens; Wine ignores MB_TOPMOST.
+static LRESULT CALLBACK RaiseMessageBox(int code, WPARAM window, LPARAM parameter)
+{
+    if (code == HCBT_ACTIVATE)
+        SetWindowPos(reinterpret_cast<HWND>(window), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    return CallNextHookEx(nullptr, code, window, parameter);
+}
+
+// A message without an owner (the worker's, start-up's) would otherwise open behind the always-on-top
+// recorder window, where nobody sees it.
 static int ShowMessageBox(HWND owner, const char* text, const char* caption)
 {
-    return MessageBoxA(owner, text, caption, MB_OK);
+    if (owner)
+        return MessageBoxA(owner, text, caption, MB_OK);
+    HHOOK raise = SetWindowsHookExA(WH_CBT, RaiseMessageBox, nullptr, GetCurrentThreadId());
+    const int answer = MessageBoxA(owner, text, caption, MB_OK | MB_TOPMOST | MB_SETFOREGROUND);
+    if (raise)
+        UnhookWindowsHookEx(raise);
+    return answer;
 }
 
 static MessageSink messageSink = ShowMessageBox;

@@ -97,11 +97,33 @@ def check_cut_recording(folder):
         _, samples = decoded_samples(["mpg123", "-q", "-s", cut_path], 2)
         expected = whole_seconds * 44100 * cut / len(data)
         if samples < expected - 2 * 44100:
-            problems.append(f"cut at {cut} of {len(data)} bytes decodes only {samples / 44100:.2f} s")
+            problems.append(f"unfinished recording: cut at {cut} of {len(data)} bytes decodes only {samples / 44100:.2f} s")
         _, ffmpeg_samples = decoded_samples(["ffmpeg", "-v", "error", "-i", cut_path, "-f", "s16le", "-"], 2)
         if ffmpeg_samples < expected - 2 * 44100:
-            problems.append(f"ffmpeg: cut at {cut} decodes only {ffmpeg_samples / 44100:.2f} s")
+            problems.append(f"unfinished recording: ffmpeg: cut at {cut} decodes only {ffmpeg_samples / 44100:.2f} s")
         os.remove(cut_path)
+    return problems
+
+
+def check_empty_recordings(folder):
+    """Recordings that ended before any sound came: ffprobe, mpg123 and ffmpeg all open them, and
+    mpg123, which trims to the tag, finds no more than the one silent sample it declares."""
+    names = sorted(f for f in os.listdir(folder) if f.startswith("empty_"))
+    problems = [] if names else ["no empty recordings were written"]
+    for name in names:
+        path = os.path.join(folder, name)
+        channels = int(name[:-4].split("_")[2])
+        if subprocess.run(["ffprobe", "-v", "error", path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                          stdin=subprocess.DEVNULL).returncode != 0:
+            problems.append(f"{name}: ffprobe refuses it")
+        for command in (["mpg123", "-q", "-s", path], ["ffmpeg", "-v", "error", "-i", path, "-f", "s16le", "-"]):
+            try:
+                _, samples = decoded_samples(command, channels)
+            except subprocess.CalledProcessError:
+                problems.append(f"{name}: {command[0]} refuses it")
+                continue
+            if samples > 1 and command[0] == "mpg123":
+                problems.append(f"{name}: {command[0]} decodes {samples} samples")
     return problems
 
 
@@ -118,9 +140,9 @@ def main():
             failed += 1
             print(f"{name}: " + "; ".join(problems))
     pipeline = "--pipeline" in sys.argv
-    problems = [] if pipeline else check_cut_recording(folder)
+    problems = [] if pipeline else check_cut_recording(folder) + check_empty_recordings(folder)
     for problem in problems:
-        print(f"unfinished recording: {problem}")
+        print(problem)
     print(f"{checked} files checked, {failed} with problems")
     sys.exit(1 if failed or problems or (not pipeline and checked != 168) or checked == 0 else 0)
 

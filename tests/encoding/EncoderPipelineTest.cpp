@@ -75,7 +75,7 @@ protected:
     CMemoryStreamList* queue_ = nullptr;
 };
 
-typedef void(MPGE_CALL* FakeSetResults)(MpgeResult, MpgeResult, int);
+typedef void(MPGE_CALL* FakeSetResults)(MpgeResult, MpgeResult, int, MpgeResult);
 typedef const char*(MPGE_CALL* FakeCalls)(void);
 
 class FakeWorkerTest : public WorkerTest {
@@ -97,7 +97,7 @@ protected:
 
 TEST_F(FakeWorkerTest, DrivesTheEncoderInItsOrderAndEndsWithZero)
 {
-    setResults_(kMpgeOk, kMpgeOk, -1);
+    setResults_(kMpgeOk, kMpgeOk, -1, kMpgeOk);
     EXPECT_EQ(0u, RunWorker());
     EXPECT_STREQ("init set1=2 [44100 Hz 2 ch] set2=0 set3=2 set4=128 set8=1 set9=1 detect get3 get4 get5 get6 get9 "
                  "get11 get10 get12 get16 frames=39 close ",
@@ -125,20 +125,25 @@ TEST_F(FakeWorkerTest, FailuresStopTheRecordingShowTheirMessageAndExitNonZero)
     const struct {
         MpgeResult initialize, detect;
         int failAfterFrames;
+        MpgeResult close;
         const char* message;
         DWORD exitCode;
         const char* calls;
     } cases[] = {
-        {kMpgeNoFpu, kMpgeOk, -1, "FPU(浮動小数点演算ユニット)が存在しません。\n", 1, "init "},
-        {7, kMpgeOk, -1, "エンコーダの初期化に失敗しました。\n", 1, "init "},
-        {kMpgeOk, 25, -1, "エンコード設定が正しくありません。\nMP3ファイルが他のアプリで使用されていないか確認してください。", 25,
+        {kMpgeNoFpu, kMpgeOk, -1, kMpgeOk, "FPU(浮動小数点演算ユニット)が存在しません。\n", 1, "init "},
+        {7, kMpgeOk, -1, kMpgeOk, "エンコーダの初期化に失敗しました。\n", 1, "init "},
+        {kMpgeOk, 25, -1, kMpgeOk, "エンコード設定が正しくありません。\nMP3ファイルが他のアプリで使用されていないか確認してください。", 25,
          "init set1=2 [44100 Hz 2 ch] set2=0 set3=2 set4=128 set8=1 set9=1 detect "},
-        {kMpgeOk, kMpgeOk, 5, "MP3ファイルの書き込みに失敗しました。\n録音を中止しました。ディスクの空き容量を確認してください。", 2,
+        {kMpgeOk, kMpgeOk, 5, kMpgeOk, "MP3ファイルの書き込みに失敗しました。\n録音を中止しました。ディスクの空き容量を確認してください。", 2,
          "init set1=2 [44100 Hz 2 ch] set2=0 set3=2 set4=128 set8=1 set9=1 detect get3 get4 get5 get6 get9 "
          "get11 get10 get12 get16 close "},
+        // The tag could not be written at the close (after the frame failure, it reads the rest of the queue).
+        {kMpgeOk, kMpgeOk, -1, kMpgeWriteFailed, "MP3ファイルの書き込みに失敗しました。\n録音を中止しました。ディスクの空き容量を確認してください。", 2,
+         "init set1=2 [44100 Hz 2 ch] set2=0 set3=2 set4=128 set8=1 set9=1 detect get3 get4 get5 get6 get9 "
+         "get11 get10 get12 get16 frames=34 close "},
     };
     for (const auto& c : cases) {
-        setResults_(c.initialize, c.detect, c.failAfterFrames);
+        setResults_(c.initialize, c.detect, c.failAfterFrames, c.close);
         ResetEvent(stopArrived);
         failureSeen = {};
         MessageSink previous = SetMessageSink(NoteFailureMessage);

@@ -11,6 +11,7 @@ static char calls[8192];
 static MpgeResult initializeResult = kMpgeOk;
 static MpgeResult detectResult = kMpgeOk;
 static int framesBeforeFailure = -1;
+static MpgeResult closeResult = kMpgeOk;
 static EncoderInputRecord input;
 static int frames = 0;
 
@@ -23,8 +24,9 @@ static void Note(const char* format, unsigned long a, unsigned long b)
 
 extern "C" {
 
-FAKE_EXPORT void MPGE_CALL FakeSetResults(MpgeResult initialize, MpgeResult detect, int failAfterFrames)
+FAKE_EXPORT void MPGE_CALL FakeSetResults(MpgeResult initialize, MpgeResult detect, int failAfterFrames, MpgeResult close)
 {
+    closeResult = close;
     initializeResult = initialize;
     detectResult = detect;
     framesBeforeFailure = failAfterFrames;
@@ -82,7 +84,7 @@ FAKE_EXPORT MpgeResult MPGE_CALL MPGE_processFrame(void)
 FAKE_EXPORT MpgeResult MPGE_CALL MPGE_closeCoder(void)
 {
     Note("close ", 0, 0);
-    return kMpgeOk;
+    return closeResult;
 }
 
 FAKE_EXPORT MpgeResult MPGE_CALL MPGE_endCoder(void)

@@ -8,6 +8,7 @@
 //   probe message CAPTION MS     prints a message box's text and presses its OK button
 //   probe peek CAPTION MS        prints a message box's text and leaves it open
 //   probe foreground CAPTION     1 when the window is the foreground window
+//   probe topmost CAPTION        1 when the window stays on top of others
 //   probe move CAPTION X Y       moves the window
 //   probe rect CAPTION           prints the window's left, top, right and bottom
 //   probe settext CAPTION ID T   sets a control's text, as typing would
@@ -168,6 +169,8 @@ int main(int argc, char** argv)
         PostMessageA(window, WM_CLOSE, 0, 0);
     } else if (strcmp(command, "foreground") == 0) {
         printf("%d\n", GetForegroundWindow() == window ? 1 : 0);
+    } else if (strcmp(command, "topmost") == 0) {
+        printf("%d\n", GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST ? 1 : 0);
     } else if (strcmp(command, "rect") == 0) {
         RECT rect;
         GetWindowRect(window, &rect);

@@ -259,6 +259,22 @@ TEST_F(RecordingControlTest, StopInTheFirstSecondKeepsThePartialBuffer)
     EXPECT_TRUE(Enabled(IDC_SAVE));
 }
 
+TEST_F(RecordingControlTest, OddAnswersOfTheListAndTheDriverStayInBounds)
+{
+    SendDlgItemMessageA(dialog_, IDC_BITRATE, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+    Click(IDC_RECORD);
+    EXPECT_EQ(8, recordingSettings.bitrateKbps) << "no selection takes the row's first bitrate";
+    // A driver that claims three times the buffer: only the buffer is queued.
+    WAVEHDR* header = device.held.front();
+    device.held.pop_front();
+    HandBack(header, header->dwBufferLength * 3);
+    Pump();
+    Click(IDC_RECORD);
+    const std::string calls = EncoderCalls();
+    const int frames = (22050 * 2 + kPartialBytes) / 4608 + 1;
+    EXPECT_NE(std::string::npos, calls.find("frames=" + std::to_string(frames) + " close")) << calls;
+}
+
 TEST_F(RecordingControlTest, DeviceThatCannotBeOpenedOrStartedLeavesTheWindowIdle)
 {
     for (bool opens : {false, true}) {

@@ -224,6 +224,8 @@ class FailureTest(RecorderTestCase):
         started = time.monotonic()
         message = harness.read_message(15000, press_ok=False)
         self.assertTrue(message and message.startswith("エンコード設定が正しくありません。"), message)
+        self.assertEqual(["1"], harness.probe("topmost", harness.MESSAGE_CAPTION)[1],
+                         "the worker's message is never hidden behind the always-on-top window")
         self.assertEndsAfterTheLimit(program, started, 8)
         with open(path, "rb") as f:
             self.assertEqual(b"an earlier recording", f.read())
