@@ -2,10 +2,8 @@
 
 #include <string.h>
 
-static const int kBitratesPerVersion = 14;
-static const int kMpeg1Bitrates[kBitratesPerVersion] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
-static const int kMpeg2Bitrates[kBitratesPerVersion] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
-static const int kLowestMpeg1Rate = 32000;
+#include "encoderlib/MpegTables.h"
+
 static const int kHeaderModeMono = 3;
 
 static const int kHeaderBytes = 4;
@@ -15,18 +13,6 @@ static const int kTagCrcOffsetInExtension = 34;
 static const uint32_t kFlagFrames = 0x1, kFlagBytes = 0x2, kFlagToc = 0x4, kFlagQuality = 0x8;
 static const int kCbrMethod = 1;
 static const int kLargestDelayOrPadding = 0xFFF;
-
-static int BitrateIndex(int sampleRate, int kbps);
-
-static bool IsMpeg1(int sampleRate)
-{
-    return sampleRate >= kLowestMpeg1Rate;
-}
-
-static const int* VersionBitrates(int sampleRate)
-{
-    return IsMpeg1(sampleRate) ? kMpeg1Bitrates : kMpeg2Bitrates;
-}
 
 static int SideInfoBytes(const TagStream& stream)
 {
@@ -49,37 +35,13 @@ int FrameBytes(int sampleRate, int bitrateKbps)
 
 int TagFrameBitrate(const TagStream& stream)
 {
-    const int* bitrates = VersionBitrates(stream.sampleRate);
+    const int* bitrates = VersionOf(stream.sampleRate).bitrates;
     for (int position = 0; position < kBitratesPerVersion; ++position) {
         if (bitrates[position] >= stream.bitrateKbps &&
             FrameBytes(stream.sampleRate, bitrates[position]) >= TagBytes(stream))
             return bitrates[position];
     }
     return bitrates[kBitratesPerVersion - 1];
-}
-
-bool IsBitrateOfSampleRate(int sampleRate, int kbps)
-{
-    return BitrateIndex(sampleRate, kbps) != 0;
-}
-
-static int BitrateIndex(int sampleRate, int kbps)
-{
-    const int* bitrates = VersionBitrates(sampleRate);
-    for (int position = 0; position < kBitratesPerVersion; ++position) {
-        if (bitrates[position] == kbps)
-            return position + 1;
-    }
-    return 0;
-}
-
-static int SampleRateIndex(int sampleRate)
-{
-    switch (sampleRate) {
-    case 44100: case 22050: return 0;
-    case 48000: case 24000: return 1;
-    default: return 2;  // 32000 and 16000
-    }
 }
 
 static void WriteHeader(const TagStream& stream, int kbps, uint8_t* frame)

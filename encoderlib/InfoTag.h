@@ -26,9 +26,6 @@ struct TagFacts {
 // smallest larger bitrate of the same MPEG version that can (low bitrates leave too little room).
 int TagFrameBitrate(const TagStream& stream);
 
-// Whether kbps is a Layer III bitrate of the sample rate's MPEG version (MPEG-1 from 32 kHz up).
-bool IsBitrateOfSampleRate(int sampleRate, int kbps);
-
 // Bytes in a frame without padding.
 int FrameBytes(int sampleRate, int bitrateKbps);
 

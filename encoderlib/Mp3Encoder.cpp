@@ -5,6 +5,7 @@
 
 #include "encoderlib/EncoderApi.h"
 #include "encoderlib/InfoTag.h"
+#include "encoderlib/MpegTables.h"
 #include "encoderlib/OutputFile.h"
 
 // LAME's own default: measured as fast as 5 and twice as fast as 2 (bench/encoder), so it keeps
@@ -12,8 +13,6 @@
 static const int kLameQuality = 3;
 static const int kLibraryVersion = 100;
 static const char kLibraryName[] = "kanoru MP3 encoder over LAME 3.100";
-static const int kSampleRates[] = {16000, 22050, 24000, 32000, 44100, 48000};
-static const int kLowestMpeg1Rate = 32000;
 static const int kBytesPerSample = 2;
 static const int kLargestFrameSamples = 1152;
 // LAME's own bound for the output of one call: 1.25 times the samples plus 7200 bytes.
@@ -50,20 +49,6 @@ static EncoderState state = {kIdle, 0, false, 0, {}, false, 0, {0}, false, 0, 0,
                              {INVALID_HANDLE_VALUE, 0, 0}, {0, 0, 0}, 0, 0, false, {0}, {0}};
 
 static void Silence(const char*, va_list) {}
-
-static bool Contains(const int* values, int count, long value)
-{
-    for (int index = 0; index < count; ++index) {
-        if (values[index] == value)
-            return true;
-    }
-    return false;
-}
-
-static bool IsMpeg1(unsigned long sampleRate)
-{
-    return sampleRate >= static_cast<unsigned long>(kLowestMpeg1Rate);
-}
 
 static MPEG_mode LameMode(unsigned long channelMode)
 {
@@ -104,14 +89,15 @@ static MpgeResult CheckSettings()
     const EncoderInputRecord& input = state.input;
     if (!state.haveInput || state.inputKind != kMpgeInputFromCallback || !input.read || input.bitsPerSample != 16)
         return kMpgeBadInput;
-    if (!Contains(kSampleRates, 6, static_cast<long>(input.sampleRate)))
+    const int sampleRate = static_cast<int>(input.sampleRate);
+    if (SampleRateIndex(sampleRate) < 0)
         return kMpgeBadSampleRate;
     if (input.channels != 1 && input.channels != 2)
         return kMpgeBadChannels;
     const unsigned long mode = ChannelModeFor(input.channels);
     if (mode > kMpgeDualChannel || (mode == kMpgeMono) != (input.channels == 1))
         return kMpgeBadChannels;
-    if (!IsBitrateOfSampleRate(static_cast<int>(input.sampleRate), static_cast<int>(state.bitrateKbps)))
+    if (BitrateIndex(sampleRate, static_cast<int>(state.bitrateKbps)) == 0)
         return kMpgeBadBitrate;
     if (!state.haveOutput || state.outputKind != kMpgeOutputToFile || state.outputPath[0] == '\0')
         return kMpgeBadOutput;
@@ -236,7 +222,7 @@ MpgeResult MPGE_CALL MPGE_getConfigure(unsigned long selector, unsigned long* va
     case kMpgeChannelMode: *value = ChannelModeFor(state.input.channels); break;
     case kMpgeBitrate: *value = state.bitrateKbps; break;
     case kMpgeOutputSampleRate: *value = state.input.sampleRate; break;
-    case kMpgeMpegVersion: *value = IsMpeg1(state.input.sampleRate) ? 1 : 2; break;
+    case kMpgeMpegVersion: *value = IsMpeg1(static_cast<int>(state.input.sampleRate)) ? 1 : 2; break;
     case kMpgeInfoTag: *value = state.infoTag; break;
     case kMpgeReserved9: *value = state.reserved9; break;
     case kMpgeFramesEncoded: *value = lame ? static_cast<unsigned long>(lame_get_frameNum(lame)) : 0; break;

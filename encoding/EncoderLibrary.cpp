@@ -1,5 +1,7 @@
 #include "encoding/EncoderLibrary.h"
 
+#include <stddef.h>
+
 EncoderLibrary encoderLibrary = {};
 
 static const char kLibraryName[] = "gogo.dll";
@@ -24,16 +26,33 @@ static HMODULE LoadFromRegistry()
     return LoadLibraryA(path);
 }
 
-static FARPROC Find(const char* name)
-{
-    return GetProcAddress(encoderLibrary.module, name);
-}
+// Each entry point by name and the field of encoderLibrary that holds it.
+struct EntryPoint {
+    const char* name;
+    size_t field;
+};
 
-template <typename Entry>
-static bool Resolve(Entry* entry, const char* name)
+static const EntryPoint kEntryPoints[] = {
+    {"MPGE_initializeWork", offsetof(EncoderLibrary, initializeWork)},
+    {"MPGE_setConfigure", offsetof(EncoderLibrary, setConfigure)},
+    {"MPGE_getConfigure", offsetof(EncoderLibrary, getConfigure)},
+    {"MPGE_detectConfigure", offsetof(EncoderLibrary, detectConfigure)},
+    {"MPGE_processFrame", offsetof(EncoderLibrary, processFrame)},
+    {"MPGE_closeCoder", offsetof(EncoderLibrary, closeCoder)},
+    {"MPGE_endCoder", offsetof(EncoderLibrary, endCoder)},
+    {"MPGE_getVersion", offsetof(EncoderLibrary, getVersion)},
+    {"MPGE_getUnitStates", offsetof(EncoderLibrary, getUnitStates)},
+};
+
+static bool ResolveEntryPoints(EncoderLibrary* library)
 {
-    *entry = reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(Find(name)));
-    return *entry != nullptr;
+    for (const EntryPoint& entry : kEntryPoints) {
+        const FARPROC found = GetProcAddress(library->module, entry.name);
+        if (!found)
+            return false;
+        *reinterpret_cast<FARPROC*>(reinterpret_cast<char*>(library) + entry.field) = found;
+    }
+    return true;
 }
 
 int LoadEncoderLibrary()
@@ -47,15 +66,9 @@ int LoadEncoderLibrary()
         if (!encoderLibrary.module)
             return kEncoderLibraryNotFound;
     }
-    EncoderLibrary& e = encoderLibrary;
-    const bool complete = Resolve(&e.initializeWork, "MPGE_initializeWork") && Resolve(&e.setConfigure, "MPGE_setConfigure") &&
-                          Resolve(&e.getConfigure, "MPGE_getConfigure") && Resolve(&e.detectConfigure, "MPGE_detectConfigure") &&
-                          Resolve(&e.processFrame, "MPGE_processFrame") && Resolve(&e.closeCoder, "MPGE_closeCoder") &&
-                          Resolve(&e.endCoder, "MPGE_endCoder") && Resolve(&e.getVersion, "MPGE_getVersion") &&
-                          Resolve(&e.getUnitStates, "MPGE_getUnitStates");
-    if (!complete) {
-        FreeLibrary(e.module);
-        e = EncoderLibrary{};
+    if (!ResolveEntryPoints(&encoderLibrary)) {
+        FreeLibrary(encoderLibrary.module);
+        encoderLibrary = EncoderLibrary{};
         return kEncoderLibraryIncomplete;
     }
     return 0;

@@ -134,6 +134,20 @@ class WindowTest(RecorderTestCase):
         harness.close_window()
         self.assertEqual(0, self.programs[0].wait())
 
+    def test_record_then_stop_at_once_makes_a_file_decoders_open(self):
+        self.started("/P128_44_2", "instant.mp3")
+        self.assertTrue(harness.click(IDC_RECORD))
+        self.assertTrue(harness.click(IDC_RECORD))
+        for _ in range(50):
+            if harness.window_state()[IDC_SAVE]["enabled"]:
+                break
+            time.sleep(0.1)
+        path = os.path.join(self.folder, "instant.mp3")
+        self.assertEqual("44100", harness.media_info(path)["sample_rate"], "ffprobe opens it")
+        subprocess.run(["mpg123", "-q", "-t", path], check=True, stderr=subprocess.DEVNULL)
+        harness.close_window()
+        self.assertEqual(0, self.programs[0].wait())
+
     def test_closing_during_a_recording_finishes_the_file(self):
         self.line_in.play_tone(60)
         time.sleep(SIGNAL_LEAD_SECONDS)
