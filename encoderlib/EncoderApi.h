@@ -70,6 +70,7 @@ enum {
     kMpgeEncodeFailed = 3,  // the encoder itself failed
     kMpgeNotReady = 4,  // called before a successful MPGE_detectConfigure
     kMpgeNoFpu = 12,  // MPGE_initializeWork: no floating-point unit
+    kMpgeNoSse2 = 13,  // MPGE_initializeWork: the processor lacks SSE2, which this build relies on
     kMpgeBadInput = 20,  // no input record, callback, or 16-bit samples
     kMpgeBadSampleRate = 21,  // not 16000, 22050, 24000, 32000, 44100 or 48000 Hz
     kMpgeBadChannels = 22,  // not 1 or 2 channels, or a channel mode that does not fit them

@@ -3,7 +3,7 @@
 
 #include <lame.h>
 
-#include "encoderlib/EncoderApi.h"
+#include "encoderlib/Mp3Encoder.h"
 #include "encoderlib/InfoTag.h"
 #include "encoderlib/MpegTables.h"
 #include "encoderlib/OutputFile.h"
@@ -11,8 +11,6 @@
 // LAME's own default: measured as fast as 5 and twice as fast as 2 (bench/encoder), so it keeps
 // up in real time with a wide margin while keeping LAME's better noise shaping.
 static const int kLameQuality = 3;
-static const int kLibraryVersion = 100;
-static const char kLibraryName[] = "kanoru MP3 encoder over LAME 3.100";
 static const int kBytesPerSample = 2;
 static const int kLargestFrameSamples = 1152;
 // LAME's own bound for the output of one call: 1.25 times the samples plus 7200 bytes.
@@ -136,21 +134,16 @@ static bool WriteTagFrame(const TagFacts* facts)
     return size > 0 && WriteAtStart(&state.file, frame, static_cast<uint32_t>(size));
 }
 
-extern "C" {
-
-MpgeResult MPGE_CALL MPGE_initializeWork(void)
+void Mp3InitializeWork()
 {
     ReleaseEncoder();
     state.haveInput = state.haveOutput = state.haveChannelMode = false;
     state.bitrateKbps = 0;
     state.infoTag = 1;
     state.reserved9 = 0;
-    if (IsProcessorFeaturePresent(PF_FLOATING_POINT_EMULATED))
-        return kMpgeNoFpu;
-    return kMpgeOk;
 }
 
-MpgeResult MPGE_CALL MPGE_setConfigure(unsigned long selector, unsigned long value, void* pointer)
+MpgeResult Mp3SetConfigure(unsigned long selector, unsigned long value, void* pointer)
 {
     switch (selector) {
     case kMpgeInput:
@@ -185,7 +178,7 @@ MpgeResult MPGE_CALL MPGE_setConfigure(unsigned long selector, unsigned long val
     }
 }
 
-MpgeResult MPGE_CALL MPGE_detectConfigure(void)
+MpgeResult Mp3DetectConfigure()
 {
     ReleaseEncoder();
     const MpgeResult settings = CheckSettings();
@@ -213,7 +206,7 @@ MpgeResult MPGE_CALL MPGE_detectConfigure(void)
     return kMpgeOk;
 }
 
-MpgeResult MPGE_CALL MPGE_getConfigure(unsigned long selector, unsigned long* value)
+MpgeResult Mp3GetConfigure(unsigned long selector, unsigned long* value)
 {
     if (!value)
         return kMpgeUnknownSelector;
@@ -250,7 +243,7 @@ static int SamplesInLastBlock(const short* pcm, int samples, int channels)
     return samples;
 }
 
-MpgeResult MPGE_CALL MPGE_processFrame(void)
+MpgeResult Mp3ProcessFrame()
 {
     if (state.phase == kFailed)
         return state.failure;
@@ -286,7 +279,7 @@ MpgeResult MPGE_CALL MPGE_processFrame(void)
     return kMpgeEnded;
 }
 
-MpgeResult MPGE_CALL MPGE_closeCoder(void)
+MpgeResult Mp3CloseCoder()
 {
     MpgeResult result = kMpgeOk;
     if (state.phase == kEnded && state.infoTag) {
@@ -307,26 +300,7 @@ MpgeResult MPGE_CALL MPGE_closeCoder(void)
     return result;
 }
 
-MpgeResult MPGE_CALL MPGE_endCoder(void)
+void Mp3EndCoder()
 {
     ReleaseEncoder();
-    return kMpgeOk;
 }
-
-MpgeResult MPGE_CALL MPGE_getVersion(unsigned long* version, char* text, unsigned long textSize)
-{
-    if (version)
-        *version = kLibraryVersion;
-    if (text && textSize > 0)
-        lstrcpynA(text, kLibraryName, static_cast<int>(textSize));
-    return kMpgeOk;
-}
-
-MpgeResult MPGE_CALL MPGE_getUnitStates(unsigned long* units)
-{
-    if (units)
-        *units = IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE) ? kMpgeUnitSse2 : 0;
-    return kMpgeOk;
-}
-
-}  // extern "C"

@@ -6,6 +6,7 @@
 
 #include "encoderlib/EncoderApi.h"
 #include "encoderlib/InfoTag.h"
+#include "encoderlib/Mp3Encoder.h"
 #include "encoderlib/OutputFile.h"
 
 namespace {
@@ -202,6 +203,35 @@ TEST_F(Mp3EncoderTest, WriteFailureMidFileIsReportedAtOnceAndForEver)
             EXPECT_EQ(static_cast<MpgeResult>(kMpgeWriteFailed), MPGE_processFrame());
         EXPECT_EQ(static_cast<MpgeResult>(kMpgeWriteFailed), MPGE_closeCoder());
     }
+}
+
+BOOL WINAPI NoFeatures(DWORD)
+{
+    return FALSE;
+}
+
+BOOL WINAPI EmulatedFloatingPoint(DWORD feature)
+{
+    return feature == PF_FLOATING_POINT_EMULATED;
+}
+
+TEST_F(Mp3EncoderTest, ProcessorWithoutSse2IsRefusedAndNothingElseRuns)
+{
+    const auto saved = processorFeaturePresent;
+    processorFeaturePresent = EmulatedFloatingPoint;
+    EXPECT_EQ(static_cast<MpgeResult>(kMpgeNoFpu), MPGE_initializeWork());
+    processorFeaturePresent = NoFeatures;
+    const MpgeResult refusal = MPGE_initializeWork();
+    EXPECT_NE(static_cast<MpgeResult>(kMpgeOk), refusal);
+    EXPECT_NE(static_cast<MpgeResult>(kMpgeNoFpu), refusal) << "the program says the encoder did not initialise";
+    EXPECT_EQ(static_cast<MpgeResult>(kMpgeNotReady), MPGE_detectConfigure());
+    EXPECT_EQ(static_cast<MpgeResult>(kMpgeNotReady), MPGE_processFrame());
+    unsigned long units = kMpgeUnitSse2;
+    MPGE_getUnitStates(&units);
+    EXPECT_EQ(0ul, units);
+    EXPECT_EQ(static_cast<MpgeResult>(kMpgeOk), MPGE_endCoder()) << "so that the program can free the library";
+    EXPECT_EQ("previous recording", ReadText(path_));
+    processorFeaturePresent = saved;
 }
 
 TEST(InfoTag, LowBitratesGetATagFrameLargeEnoughToHoldTheTag)
