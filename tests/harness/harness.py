@@ -177,6 +177,16 @@ def tag_frames(path):
     return declared, len(all_frames) - 1
 
 
+def assert_whole_tone(test, path, seconds, tolerance, frequency=441.0):
+    """Asserts that the file is the line-in's tone throughout and about seconds long."""
+    info = media_info(path)
+    report = tone_report(decode(path), int(info["sample_rate"]), int(info["channels"]), frequency)
+    test.assertTrue(report["tone_ok"], report)
+    test.assertEqual([], report["quiet_at"], "parts of the recording are missing")
+    test.assertAlmostEqual(seconds, report["seconds"], delta=tolerance)
+    return info, report
+
+
 def tone_report(samples, rate, channels, frequency, window_seconds=0.1):
     """Checks that the recording is the tone throughout: its frequency from the zero crossings, and
     every window loud enough, so a lost or doubled second shows as a silent or broken window."""

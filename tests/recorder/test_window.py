@@ -48,13 +48,7 @@ class RecorderTestCase(unittest.TestCase):
         return program
 
     def assertWholeTone(self, path, seconds, tolerance):
-        info = harness.media_info(path)
-        samples = harness.decode(path)
-        report = harness.tone_report(samples, int(info["sample_rate"]), int(info["channels"]), TONE)
-        self.assertTrue(report["tone_ok"], report)
-        self.assertEqual([], report["quiet_at"], "parts of the recording are missing")
-        self.assertAlmostEqual(seconds, report["seconds"], delta=tolerance)
-        return info, report
+        return harness.assert_whole_tone(self, path, seconds, tolerance, TONE)
 
 
 class WindowTest(RecorderTestCase):
