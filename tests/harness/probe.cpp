@@ -12,6 +12,8 @@
 //   probe move CAPTION X Y       moves the window
 //   probe rect CAPTION           prints the window's left, top, right and bottom
 //   probe settext CAPTION ID T   sets a control's text, as typing would
+//   probe fit CAPTION            per label and button: id, its text's width in the dialog's font, the
+//                                width it has
 //   probe hold PATH MS           opens a file without sharing it and keeps it open for MS
 // CAPTION "owned-by:C" names the enabled window that the window captioned C owns (its dialog
 // box); "rect" also prints the window's caption.
@@ -115,6 +117,58 @@ static BOOL CALLBACK PrintControl(HWND control, LPARAM)
     return TRUE;
 }
 
+// The recorder's dialog font, made as Wine's dialog manager makes it from the template (any character set).
+static HFONT DialogFont(HDC dc)
+{
+    const int kPoints = 9, kPointsPerInch = 72;
+    return CreateFontA(-MulDiv(kPoints, GetDeviceCaps(dc, LOGPIXELSY), kPointsPerInch), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                       FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH,
+                       "MS UI Gothic");
+}
+
+// The width a control leaves its text in dc: a frame's edges, a button's edges, or a radio button's
+// mark (12 pixels at 96 dpi, plus one) and half a digit's gap, as Wine's buttons draw them.
+static int TextRoom(HWND control, HDC dc, int width)
+{
+    const int kFrameMargin = 8, kButtonMargin = 4, kMarkPixelsAt96Dpi = 12, kDpi96 = 96;
+    const LONG style = GetWindowLongA(control, GWL_STYLE) & BS_TYPEMASK;
+    char kind[64];
+    GetClassNameA(control, kind, sizeof kind);
+    if (lstrcmpiA(kind, "Button") != 0)
+        return width;
+    if (style == BS_GROUPBOX)
+        return width - kFrameMargin;
+    if (style == BS_AUTORADIOBUTTON || style == BS_RADIOBUTTON || style == BS_AUTOCHECKBOX || style == BS_CHECKBOX) {
+        INT digit = 0;
+        GetCharWidth32A(dc, '0', '0', &digit);
+        return width - (kMarkPixelsAt96Dpi * GetDeviceCaps(dc, LOGPIXELSX) / kDpi96 + 1) - digit / 2;
+    }
+    return width - kButtonMargin;
+}
+
+static BOOL CALLBACK PrintFit(HWND control, LPARAM)
+{
+    char text[256];
+    char kind[64];
+    TextOf(control, text, sizeof text);
+    GetClassNameA(control, kind, sizeof kind);
+    if (!text[0] || (lstrcmpiA(kind, "Static") != 0 && lstrcmpiA(kind, "Button") != 0))
+        return TRUE;
+    HDC dc = GetDC(control);
+    HFONT font = DialogFont(dc);
+    HGDIOBJ previous = SelectObject(dc, font);
+    SIZE extent = {};
+    GetTextExtentPoint32A(dc, text, lstrlenA(text), &extent);
+    RECT client;
+    GetClientRect(control, &client);
+    const int room = TextRoom(control, dc, client.right);
+    SelectObject(dc, previous);
+    DeleteObject(font);
+    ReleaseDC(control, dc);
+    printf("fit %d %s %ld %d\n", GetDlgCtrlID(control), text, extent.cx, room);
+    return TRUE;
+}
+
 static int WaitGone(const char* caption, DWORD timeoutMs)
 {
     const DWORD started = GetTickCount();
@@ -169,6 +223,8 @@ int main(int argc, char** argv)
         PostMessageA(window, WM_CLOSE, 0, 0);
     } else if (strcmp(command, "foreground") == 0) {
         printf("%d\n", GetForegroundWindow() == window ? 1 : 0);
+    } else if (strcmp(command, "fit") == 0) {
+        EnumChildWindows(window, PrintFit, 0);
     } else if (strcmp(command, "topmost") == 0) {
         printf("%d\n", GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST ? 1 : 0);
     } else if (strcmp(command, "rect") == 0) {

@@ -84,6 +84,16 @@ class WindowTest(RecorderTestCase):
         harness.close_window()
         self.assertEqual(0, self.programs[0].wait())
 
+    def test_every_label_fits_its_control(self):
+        self.started()
+        fits = [line.split(" ") for line in harness.probe("fit", harness.CAPTION)[1]]
+        labels = {words[2]: (int(words[3]), int(words[4])) for words in fits}
+        self.assertTrue({"Counter", "Remain", "Bitrate", "stereo", "16kHz", "Record", "Frq."} <= set(labels), labels)
+        clipped = {text: sizes for text, sizes in labels.items() if sizes[0] > sizes[1]}
+        self.assertEqual({}, clipped, "text width and the width the control gives it")
+        harness.close_window()
+        self.assertEqual(0, self.programs[0].wait())
+
     def test_preset_and_limit_are_shown(self):
         self.started("/P128_44_2", "/T3600")
         state = harness.window_state()
