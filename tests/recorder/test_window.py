@@ -41,6 +41,13 @@ class RecorderTestCase(unittest.TestCase):
         self.programs.append(program)
         return program
 
+    def recording(self, *arguments):
+        """The program started on a line-in already playing the tone: the program, and when its window appeared."""
+        self.line_in.play_tone(60)
+        time.sleep(SIGNAL_LEAD_SECONDS)
+        program = self.started(*arguments)
+        return program, time.monotonic()
+
     def started(self, *arguments, **options):
         program = self.program(**options)
         program.start(*arguments)
@@ -153,19 +160,14 @@ class WindowTest(RecorderTestCase):
         self.assertEqual(0, self.programs[0].wait())
 
     def test_closing_during_a_recording_finishes_the_file(self):
-        self.line_in.play_tone(60)
-        time.sleep(SIGNAL_LEAD_SECONDS)
-        program = self.started("/P128_44_2", "/A", "closed.mp3")
+        program, _ = self.recording("/P128_44_2", "/A", "closed.mp3")
         time.sleep(3.5)
         harness.close_window()
         self.assertEqual(0, program.wait(timeout=30))
         self.assertWholeTone(os.path.join(self.folder, "closed.mp3"), 3.5, 0.8)
 
     def test_second_start_leaves_the_first_recording_alone(self):
-        self.line_in.play_tone(60)
-        time.sleep(SIGNAL_LEAD_SECONDS)
-        first = self.started("/P128_44_2", "/A", "first.mp3")
-        started = time.monotonic()
+        first, started = self.recording("/P128_44_2", "/A", "first.mp3")
         time.sleep(1.5)
         second = self.program(os.path.join(self.folder, "second"))
         second.start("/P8_16_1", "/A", "second.mp3")
@@ -199,10 +201,7 @@ class FailureTest(RecorderTestCase):
         self.assertEqual(held, declared, "the file was completed with its tag")
 
     def test_lost_device_ends_an_unattended_recording(self):
-        self.line_in.play_tone(60)
-        time.sleep(SIGNAL_LEAD_SECONDS)
-        program = self.started("/P128_44_2", "/A", "/T20", "lost.mp3")
-        started = time.monotonic()
+        program, started = self.recording("/P128_44_2", "/A", "/T20", "lost.mp3")
         time.sleep(3)
         self.line_in.stop_server()
         killed = time.monotonic() - started
@@ -216,9 +215,7 @@ class FailureTest(RecorderTestCase):
         self.assertWholeTone(path, killed - 1, 1.0)
 
     def test_lost_device_without_a_limit_returns_to_idle(self):
-        self.line_in.play_tone(60)
-        time.sleep(SIGNAL_LEAD_SECONDS)
-        program = self.started("/P128_44_2", "/A", "lost.mp3")
+        program, _ = self.recording("/P128_44_2", "/A", "lost.mp3")
         time.sleep(2.5)
         self.line_in.stop_server()
         self.assertEqual(DEVICE_LOST, harness.read_message(15000))
@@ -259,10 +256,7 @@ class FailureTest(RecorderTestCase):
             os.remove(letter)
         os.symlink(drive, letter)
         self.addCleanup(os.remove, letter)
-        self.line_in.play_tone(60)
-        time.sleep(SIGNAL_LEAD_SECONDS)
-        program = self.started("/P320_48_2", "/A", "/T40", "T:\\full.mp3")
-        started = time.monotonic()
+        program, started = self.recording("/P320_48_2", "/A", "/T40", "T:\\full.mp3")
         message = harness.read_message(40000, press_ok=False)
         self.assertTrue(message and message.startswith("MP3ファイルの書き込みに失敗しました。"), message)
         self.assertEndsAfterTheLimit(program, started, 40)
@@ -270,10 +264,7 @@ class FailureTest(RecorderTestCase):
         self.assertWholeTone(os.path.join(drive, "full.mp3"), 15.4, 0.6)
 
     def test_end_of_the_session_completes_the_file(self):
-        self.line_in.play_tone(60)
-        time.sleep(SIGNAL_LEAD_SECONDS)
-        program = self.started("/P128_44_2", "/A", "session.mp3")
-        started = time.monotonic()
+        program, started = self.recording("/P128_44_2", "/A", "session.mp3")
         time.sleep(3.5)
         asked = time.monotonic() - started
         self.assertEqual(0, harness.wine("wineboot", "--end-session").wait(timeout=60))
