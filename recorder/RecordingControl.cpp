@@ -15,7 +15,7 @@ RecordingState recordingState = {};
 static const WORD kBitsPerSample = 16;
 static const int kBitsPerByte = 8;
 static const ULONGLONG kMillisecondsPerSecond = 1000;
-static const int kBuffersInDevice = 2;
+static const int kCaptureBuffers = 2;
 static const DWORD kNotificationPollMs = 10;
 static const char kDeviceMessage[] = "録音デバイスを開けませんでした。\nライン入力が使えるか確認してください。";
 static const char kPreparationMessage[] = "録音の準備に失敗しました。\nメモリが足りない可能性があります。";
@@ -188,7 +188,7 @@ static void StartRecording(HWND dialog)
         AbandonStart(dialog, kPreparationMessage);
         return;
     }
-    s.buffersInDevice = kBuffersInDevice;
+    s.buffersInDevice = kCaptureBuffers;
     LRESULT position = SendDlgItemMessageA(dialog, IDC_BITRATE, CB_GETCURSEL, 0, 0);
     // With nothing selected the row's first entry is taken, as after a click on a setting.
     if (position < 0 || position >= kBitrateRowLength)
