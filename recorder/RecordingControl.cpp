@@ -227,16 +227,14 @@ static void EndWithLostDevice(HWND dialog)
     FinishRecording(dialog);
 }
 
+// A device that will not close sends no close notification: it is lost as well.
 static void CompleteStop(HWND dialog)
 {
     RecordingState& s = recordingState;
-    if (!ReleaseDevice()) {
-        s.deviceFailed = 1;
-        FinishRecording(dialog);
-        return;
-    }
     s.stopStage = kAwaitingClose;
     s.lastDeviceAnswer = waveInput.now();
+    if (!ReleaseDevice())
+        EndWithLostDevice(dialog);
 }
 
 // Later requests change nothing: the first one's reset brings every buffer back.
@@ -355,10 +353,12 @@ static void FinishRecording(HWND dialog)
     currentQueue = nullptr;
     const bool endedByItself = s.sizeLimitHit || s.deviceFailed || exitCode != 0;
     // Nobody reads a message while the session ends, and a waiting one would hold it up.
-    if (s.sizeLimitHit && !s.sessionEnding)
-        ShowMessage(dialog, kSizeLimitMessage, kMessageCaption);
-    if (s.deviceFailed && !s.sessionEnding)
-        ShowMessage(dialog, kDeviceLostMessage, kMessageCaption);
+    if (!s.sessionEnding) {
+        if (s.sizeLimitHit)
+            ShowMessage(dialog, kSizeLimitMessage, kMessageCaption);
+        if (s.deviceFailed)
+            ShowMessage(dialog, kDeviceLostMessage, kMessageCaption);
+    }
     s.sizeLimitHit = s.deviceFailed = 0;
     CloseOrStayIdle(dialog, endedByItself);
 }
