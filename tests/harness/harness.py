@@ -41,7 +41,8 @@ class LineIn:
 
     def __init__(self, folder):
         self.folder = folder
-        runtime = os.path.join(folder, "pulse")
+        # Short and outside the checkout: the server's socket path must fit wherever the tests run.
+        runtime = tempfile.mkdtemp(prefix="line-in-", dir="/tmp")
         self.env = dict(os.environ, XDG_RUNTIME_DIR=runtime, PULSE_RUNTIME_PATH=runtime,
                         PULSE_SERVER="unix:" + os.path.join(runtime, "native"))
         subprocess.run([LINE_IN, "start", runtime], check=True)
@@ -67,6 +68,7 @@ class LineIn:
             self.player.kill()
             self.player.wait()
         self.stop_server()
+        shutil.rmtree(self.runtime, ignore_errors=True)
 
 
 class Program:
