@@ -44,7 +44,7 @@ static void PostStopCommand(HWND dialog)
 static void StartClock()
 {
     RecordingState& s = recordingState;
-    s.startTime = s.lastClockReading = s.lastDeviceAnswer = waveInput.now();
+    s.lastClockReading = s.lastDeviceAnswer = waveInput.now();
     s.elapsedMilliseconds = 0;
 }
 

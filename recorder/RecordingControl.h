@@ -27,7 +27,6 @@ struct RecordingState {
     LONG sessionEnding;
     StopStage stopStage;
     int buffersInDevice;
-    DWORD startTime;
     // The time since the start, 64 bits wide and advanced from the clock at every buffer and
     // watchdog tick, so that limits of any length are kept.
     ULONGLONG elapsedMilliseconds;
