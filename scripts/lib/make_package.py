@@ -23,6 +23,14 @@ def windows_text(path, bom=False):
 def main():
     bin_dir, lame_dir, zip_path = sys.argv[1:4]
     os.makedirs(os.path.dirname(os.path.abspath(zip_path)), exist_ok=True)
+    # The texts beside the binaries; only the Japanese readme needs marking as UTF-8 for Notepad.
+    texts = (
+        ("README.txt", os.path.join(ROOT, "package", "README.txt"), True),
+        ("THIRD-PARTY-NOTICES.txt", os.path.join(ROOT, "package", "THIRD-PARTY-NOTICES.txt"), False),
+        ("LICENSE.txt", os.path.join(ROOT, "LICENSE"), False),
+        ("LAME-COPYING.txt", os.path.join(lame_dir, "COPYING"), False),
+        ("LAME-copyright.txt", os.path.join(lame_dir, "copyright"), False),
+    )
     with tempfile.TemporaryDirectory() as work, zipfile.ZipFile(zip_path, "w", zipfile.ZIP_DEFLATED) as package:
         for name in BINARIES:
             stripped = os.path.join(work, name)
@@ -30,12 +38,8 @@ def main():
             package.write(stripped, name)
             print(f"{name}: {os.path.getsize(os.path.join(bin_dir, name))} bytes built, "
                   f"{os.path.getsize(stripped)} bytes stripped")
-        package.writestr("README.txt", windows_text(os.path.join(ROOT, "package", "README.txt"), bom=True).encode("utf-8"))
-        package.writestr("THIRD-PARTY-NOTICES.txt",
-                         windows_text(os.path.join(ROOT, "package", "THIRD-PARTY-NOTICES.txt")).encode("utf-8"))
-        package.writestr("LICENSE.txt", windows_text(os.path.join(ROOT, "LICENSE")).encode("utf-8"))
-        package.writestr("LAME-COPYING.txt", windows_text(os.path.join(lame_dir, "COPYING")).encode("utf-8"))
-        package.writestr("LAME-copyright.txt", windows_text(os.path.join(lame_dir, "copyright")).encode("utf-8"))
+        for name, path, bom in texts:
+            package.writestr(name, windows_text(path, bom).encode("utf-8"))
         package.write(os.path.join(ROOT, "docs", "window.png"), "window.png")
     print(f"{zip_path}: {os.path.getsize(zip_path)} bytes")
 
