@@ -12,7 +12,6 @@ import harness  # noqa: E402
 WORK = sys.argv[1]
 SECONDS = int(sys.argv[2]) if len(sys.argv) > 2 else 60
 MINIMAL = "minimal"
-SIGNAL_LEAD_SECONDS = 1.0
 REPEATS = 3
 
 
@@ -59,8 +58,7 @@ def recording_cpu(seconds):
     folder = fresh("cpu")
     line_in = harness.LineIn(folder)
     try:
-        line_in.play_tone(seconds + 10)
-        time.sleep(SIGNAL_LEAD_SECONDS)
+        line_in.play_tone_before_capture(seconds + 10)
         program = harness.Program(folder, line_in)
         process = program.start("/P320_48_2", "/A", f"/T{seconds}", "cpu.mp3")
         return cpu_seconds_of(process)
@@ -80,8 +78,7 @@ def stop_to_save(preset, record_seconds=10):
     line_in = harness.LineIn(folder)
     program = harness.Program(folder, line_in)
     try:
-        line_in.play_tone(record_seconds + 20)
-        time.sleep(SIGNAL_LEAD_SECONDS)
+        line_in.play_tone_before_capture(record_seconds + 20)
         program.start(preset, "/A", "stop.mp3")
         harness.wait_window()
         time.sleep(record_seconds)

@@ -9,6 +9,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 BIN = os.environ.get("KANORU_BIN", "")
 CAPTION = "かのる"
@@ -18,6 +19,8 @@ IDC_MONO, IDC_STEREO = 1002, 1003
 IDC_16KHZ, IDC_22KHZ, IDC_24KHZ, IDC_32KHZ, IDC_44KHZ, IDC_48KHZ = range(1006, 1012)
 IDC_COUNTER, IDC_REMAIN, IDC_BITRATE = 1012, 1013, 1014
 LINE_IN_RATE = 44100
+# Time for PulseAudio to carry the signal before capture starts.
+SIGNAL_LEAD_SECONDS = 1.0
 
 
 def test_folder(test):
@@ -54,6 +57,11 @@ class LineIn:
         subprocess.run(["sox", "-q", "-n", "-r", str(LINE_IN_RATE), "-c", "2", "-b", "16", signal,
                         "synth", str(seconds), "sine", str(frequency), "vol", "0.5"], check=True)
         self.play(signal)
+
+    def play_tone_before_capture(self, seconds):
+        """Plays the tone and waits until it reaches the capture side."""
+        self.play_tone(seconds)
+        time.sleep(SIGNAL_LEAD_SECONDS)
 
     def play(self, signal):
         self.player = subprocess.Popen(["paplay", "--latency-msec=200", "--device=linein_feed", signal],

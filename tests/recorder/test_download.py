@@ -3,7 +3,6 @@ fresh folder, records from the line-in."""
 import os
 import subprocess
 import sys
-import time
 import unittest
 import zipfile
 
@@ -38,8 +37,7 @@ class DownloadTest(unittest.TestCase):
 
         line_in = harness.LineIn(folder)
         self.addCleanup(line_in.close)
-        line_in.play_tone(30)
-        time.sleep(1)
+        line_in.play_tone_before_capture(30)
         process = harness.wine("kanoru.exe", "/P128_44_2", "/A", "/T3", "take.mp3", cwd=unpacked, env=line_in.env)
         self.addCleanup(lambda: process.poll() is None and process.kill())
         self.assertEqual(0, process.wait(timeout=60))

@@ -76,8 +76,7 @@ class KeepingTest(unittest.TestCase):
 
     def test_executable_not_ending_in_exe(self):
         os.rename(os.path.join(self.folder, "kanoru.exe"), os.path.join(self.folder, "kanoru.bin"))
-        self.line_in.play_tone(30)
-        time.sleep(1)
+        self.line_in.play_tone_before_capture(30)
         self.program.process = harness.wine("kanoru.bin", "/P64_22_1", "/A", "/T3", "renamed.mp3",
                                             cwd=self.folder, env=self.line_in.env)
         extension = "拡張子がEXEではありませんでした。:DialogPosition"
@@ -88,8 +87,7 @@ class KeepingTest(unittest.TestCase):
         self.assertFalse(os.path.exists(self.ini))
 
     def record(self, seconds=2.5):
-        self.line_in.play_tone(60)
-        time.sleep(1)
+        self.line_in.play_tone_before_capture(60)
         self.program.start("/P64_22_1", "take.mp3")
         self.assertTrue(harness.wait_window())
         harness.click(IDC_RECORD)

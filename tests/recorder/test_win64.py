@@ -3,7 +3,6 @@
 import os
 import subprocess
 import sys
-import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
@@ -30,8 +29,7 @@ class Win64Test(unittest.TestCase):
 
     def test_unattended_recording_in_a_64_bit_prefix(self):
         harness.Program(self.folder, None)
-        self.line_in.play_tone(30)
-        time.sleep(1)
+        self.line_in.play_tone_before_capture(30)
         self.assertEqual(0, self.wine_and_wait("kanoru.exe", "/P128_44_2", "/A", "/T3", "take.mp3", timeout=120))
         info, _ = harness.assert_whole_tone(self, os.path.join(self.folder, "take.mp3"), 2.0, 0.6)
         self.assertEqual(("44100", 2, "128000"), (info["sample_rate"], info["channels"], info["bit_rate"]))

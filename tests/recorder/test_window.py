@@ -13,8 +13,6 @@ from harness import (IDC_16KHZ, IDC_22KHZ, IDC_44KHZ, IDC_COUNTER, IDC_MONO, IDC
 TONE = 441.0
 ROW0 = [f"{k}kbps" for k in (8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160)]
 ROW1 = [f"{k}kbps" for k in (32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320)]
-# Time for PulseAudio to carry the signal before capture starts.
-SIGNAL_LEAD_SECONDS = 1.0
 DEVICE_LOST = "録音デバイスからの入力が止まったため、録音を終了しました。"
 # An unattended run ends this long after its limit at the latest: the grace, a watchdog tick, and
 # Wine's own exit.
@@ -43,8 +41,7 @@ class RecorderTestCase(unittest.TestCase):
 
     def recording(self, *arguments):
         """The program started on a line-in already playing the tone: the program, and when its window appeared."""
-        self.line_in.play_tone(60)
-        time.sleep(SIGNAL_LEAD_SECONDS)
+        self.line_in.play_tone_before_capture(60)
         program = self.started(*arguments)
         return program, time.monotonic()
 
@@ -60,8 +57,7 @@ class RecorderTestCase(unittest.TestCase):
 
 class WindowTest(RecorderTestCase):
     def test_timed_recording_starts_and_closes_by_itself(self):
-        self.line_in.play_tone(30)
-        time.sleep(SIGNAL_LEAD_SECONDS)
+        self.line_in.play_tone_before_capture(30)
         program = self.program()
         program.start("/P128_44_2", "/A", "/T5", "take.mp3")
         self.assertEqual(0, program.wait(timeout=60))
@@ -114,8 +110,7 @@ class WindowTest(RecorderTestCase):
         self.assertEqual(0, self.programs[0].wait())
 
     def test_record_and_stop_by_clicking(self):
-        self.line_in.play_tone(60)
-        time.sleep(SIGNAL_LEAD_SECONDS)
+        self.line_in.play_tone_before_capture(60)
         self.started("/P64_22_1", "clicked.mp3")
         self.assertTrue(harness.click(IDC_RECORD))
         started = time.monotonic()
