@@ -187,13 +187,28 @@ def tag_frames(path):
     return declared, len(all_frames) - 1
 
 
-def assert_whole_tone(test, path, seconds, tolerance, frequency=441.0):
-    """Asserts that the file is the line-in's tone throughout and about seconds long."""
+def assert_tone_throughout(test, path, frequency):
     info = media_info(path)
     report = tone_report(decode(path), int(info["sample_rate"]), int(info["channels"]), frequency)
     test.assertTrue(report["tone_ok"], report)
     test.assertEqual([], report["quiet_at"], "parts of the recording are missing")
+    return info, report
+
+
+def assert_whole_tone(test, path, seconds, tolerance, frequency=441.0):
+    """Asserts that the file is the line-in's tone throughout and about seconds long."""
+    info, report = assert_tone_throughout(test, path, frequency)
     test.assertAlmostEqual(seconds, report["seconds"], delta=tolerance)
+    return info, report
+
+
+def assert_timed_recording(test, path, limit_seconds, tolerance, frequency=441.0):
+    """Asserts that the file of a /T run is the tone throughout and as long as the limit allows: the
+    stop comes at the buffer that leaves less than a second, so one second short of the limit, or
+    the whole limit when a buffer came back on (or, under Wine, before) its whole second."""
+    info, report = assert_tone_throughout(test, path, frequency)
+    nearest = min((limit_seconds - 1, limit_seconds), key=lambda seconds: abs(seconds - report["seconds"]))
+    test.assertAlmostEqual(nearest, report["seconds"], delta=tolerance, msg="stopped at the buffer the limit chose")
     return info, report
 
 

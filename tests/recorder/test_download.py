@@ -41,7 +41,7 @@ class DownloadTest(unittest.TestCase):
         process = harness.wine("kanoru.exe", "/P128_44_2", "/A", "/T3", "take.mp3", cwd=unpacked, env=line_in.env)
         self.addCleanup(lambda: process.poll() is None and process.kill())
         self.assertEqual(0, process.wait(timeout=60))
-        harness.assert_whole_tone(self, os.path.join(unpacked, "take.mp3"), 2.0, 0.6)
+        harness.assert_timed_recording(self, os.path.join(unpacked, "take.mp3"), 3, 0.6)
 
 
 if __name__ == "__main__":

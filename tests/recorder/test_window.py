@@ -62,7 +62,7 @@ class WindowTest(RecorderTestCase):
         program.start("/P128_44_2", "/A", "/T5", "take.mp3")
         self.assertEqual(0, program.wait(timeout=60))
         path = os.path.join(self.folder, "take.mp3")
-        info, report = self.assertWholeTone(path, 4.0, 0.6)
+        info, report = harness.assert_timed_recording(self, path, 5, 0.6, TONE)
         self.assertEqual(("44100", 2, "128000"), (info["sample_rate"], info["channels"], info["bit_rate"]))
         print(f"timed recording: {report['seconds']:.2f} s of {report['frequency']:.1f} Hz")
 
