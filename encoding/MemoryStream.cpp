@@ -8,6 +8,9 @@
 static const DWORD kChunkCapacity = 65536;
 // Doubling past this would wrap the 32-bit capacity round to zero.
 static const DWORD kLargestChunkCapacity = 0x80000000;
+// A silence run stays well inside the 32-bit chunk size; longer silence takes several runs.
+static const DWORD kLongestSilenceRun = 0x40000000;
+static const LONG kMostAvailable = 0x7FFFFFFF;
 static const char kAllocationFailedMessage[] = "Failed to HeapAlloc()";
 static const char kAllocationFailedCaption[] = "CMemoryStream";
 
@@ -24,6 +27,11 @@ CMemoryStream::CMemoryStream(const void* source, DWORD length)
         memcpy(data + size, source, length);
         size += length;
     }
+}
+
+CMemoryStream::CMemoryStream(DWORD silentBytes)
+    : readPos(0), size(silentBytes), data(nullptr), capacity(silentBytes), next(nullptr)
+{
 }
 
 CMemoryStream::~CMemoryStream()
@@ -60,7 +68,7 @@ int CMemoryStream::Write(const void* source, DWORD length)
     return static_cast<int>(length);
 }
 
-CMemoryStreamList::CMemoryStreamList() : available(0), head(nullptr), tail(nullptr), finished(0)
+CMemoryStreamList::CMemoryStreamList() : available(0), head(nullptr), tail(nullptr), finished(0), queued(0)
 {
     InitializeCriticalSection(&lock);
 }
@@ -91,7 +99,7 @@ int CMemoryStreamList::Append(const void* source, DWORD length)
             stored = 0;
         }
     }
-    InterlockedExchangeAdd(&available, static_cast<LONG>(stored));
+    Count(stored);
     LeaveCriticalSection(&lock);
     // Shown outside the lock: the message box's own message loop may deliver the next captured
     // buffer to Append on this same thread.
@@ -109,7 +117,10 @@ DWORD CMemoryStreamList::Read(void* destination, DWORD length)
         DWORD n = head->size - head->readPos;
         if (n > remaining)
             n = remaining;
-        memcpy(out, head->data + head->readPos, n);
+        if (head->data)
+            memcpy(out, head->data + head->readPos, n);
+        else
+            memset(out, 0, n);
         head->readPos += n;
         out += n;
         remaining -= n;
@@ -119,9 +130,44 @@ DWORD CMemoryStreamList::Read(void* destination, DWORD length)
             PopHead();
     }
     const DWORD copied = length - remaining;
-    InterlockedExchangeAdd(&available, -static_cast<LONG>(copied));
+    Count(-static_cast<LONGLONG>(copied));
     LeaveCriticalSection(&lock);
     return copied;
+}
+
+int CMemoryStreamList::AppendSilence(ULONGLONG bytes)
+{
+    if (IsFinished())
+        return -1;
+    EnterCriticalSection(&lock);
+    for (ULONGLONG left = bytes; left > 0;) {
+        if (!tail || tail->data || tail->size >= kLongestSilenceRun) {
+            CMemoryStream* run = new (std::nothrow) CMemoryStream(0u);
+            if (!run)
+                break;
+            if (tail)
+                tail->next = run;
+            tail = run;
+            if (!head)
+                head = run;
+        }
+        const DWORD room = kLongestSilenceRun - tail->size;
+        const DWORD added = left < room ? static_cast<DWORD>(left) : room;
+        tail->size += added;
+        tail->capacity += added;
+        left -= added;
+        Count(added);
+    }
+    LeaveCriticalSection(&lock);
+    return 0;
+}
+
+// Under the lock; the full barrier of the exchange makes each count visible before a later flag.
+void CMemoryStreamList::Count(LONGLONG change)
+{
+    queued += change;
+    InterlockedExchange(&available, queued > static_cast<ULONGLONG>(kMostAvailable) ? kMostAvailable
+                                                                                   : static_cast<LONG>(queued));
 }
 
 LONG CMemoryStreamList::Available() const

@@ -2,10 +2,12 @@
 
 #include <windows.h>
 
-// One heap chunk of the PCM queue; bytes are appended at size and taken at readPos.
+// One heap chunk of the PCM queue; bytes are appended at size and taken at readPos. A chunk without
+// storage is a run of silence that the reader expands into zeros, so silence costs no memory.
 class CMemoryStream {
 public:
     CMemoryStream(const void* source, DWORD length);
+    explicit CMemoryStream(DWORD silentBytes);
     virtual ~CMemoryStream();
 
     // Takes storage of 64 KiB, or the next power-of-two multiple of it that holds requested;
@@ -32,10 +34,14 @@ public:
     // dropped after a message and never counted.
     int Append(const void* source, DWORD length);
 
+    // Queues that many bytes of silence; -1 once the end has been declared.
+    int AppendSilence(ULONGLONG bytes);
+
     // Takes up to length bytes in order and returns how many were copied.
     DWORD Read(void* destination, DWORD length);
 
-    // Bytes queued and not yet read; safe to poll from the consumer without the lock.
+    // Bytes queued and not yet read, at most LONG's largest value (a long silence may queue more);
+    // safe to poll from the consumer without the lock.
     LONG Available() const;
 
     // Declares that no more data will come; call only after the last Append.
@@ -50,4 +56,9 @@ public:
     CMemoryStream* tail;
     CRITICAL_SECTION lock;
     volatile LONG finished;
+    // The exact count behind available, changed under the lock.
+    ULONGLONG queued;
+
+private:
+    void Count(LONGLONG change);
 };

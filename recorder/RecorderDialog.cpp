@@ -1,6 +1,7 @@
 #include "recorder/RecorderDialog.h"
 
 #include "encoding/EncoderWorker.h"
+#include "recorder/CaptureDevice.h"
 #include "recorder/DialogPosition.h"
 #include "recorder/RecordingControl.h"
 #include "recorder/SaveCopy.h"
@@ -16,6 +17,7 @@ static const int kSecondsPerMinute = 60;
 static const int kSecondsPerHour = 3600;
 static const INT_PTR kHandled = 0;
 static const INT_PTR kInitialisationFailed = -1;
+static const COLORREF kWaitingForInputColour = RGB(255, 0, 0);
 
 // 48 kHz, the last rate, is taken when none of the buttons before it is selected.
 static const int kRateIndexWhenNoneTested = kSampleRateCount - 1;
@@ -135,6 +137,16 @@ static void OnCommand(HWND dialog, int control, int notification)
     }
 }
 
+// The counter is drawn in red while no input comes; its read-only box asks as a static does.
+static INT_PTR OnControlColour(HWND dialog, HDC context, HWND control)
+{
+    if (control != GetDlgItem(dialog, IDC_COUNTER) || !IsWaitingForInput())
+        return FALSE;
+    SetTextColor(context, kWaitingForInputColour);
+    SetBkColor(context, GetSysColor(COLOR_3DFACE));
+    return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_3DFACE));
+}
+
 INT_PTR CALLBACK RecorderDialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -155,6 +167,8 @@ INT_PTR CALLBACK RecorderDialogProcedure(HWND dialog, UINT message, WPARAM wPara
         if (wParam == kWatchdogTimer)
             OnWatchdogTick(dialog);
         return kHandled;
+    case WM_CTLCOLORSTATIC:
+        return OnControlColour(dialog, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_ENDSESSION:
         if (wParam)
             OnSessionEnd(dialog);

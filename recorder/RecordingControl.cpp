@@ -3,6 +3,7 @@
 #include <new>
 
 #include "encoding/EncoderWorker.h"
+#include "recorder/CaptureDevice.h"
 #include "recorder/RecorderDialog.h"
 #include "recorder/WaveInput.h"
 #include "resources/resource.h"
@@ -15,20 +16,21 @@ RecordingState recordingState = {};
 static const WORD kBitsPerSample = 16;
 static const int kBitsPerByte = 8;
 static const ULONGLONG kMillisecondsPerSecond = 1000;
-static const int kCaptureBuffers = 2;
 static const DWORD kNotificationPollMs = 10;
+// XP's headers and XP itself know no away mode; later systems keep recording through it.
+static const EXECUTION_STATE kAwayModeRequired = 0x00000040;
 static const char kDeviceMessage[] = "録音デバイスを開けませんでした。\nライン入力が使えるか確認してください。";
 static const char kPreparationMessage[] = "録音の準備に失敗しました。\nメモリが足りない可能性があります。";
 static const char kSizeLimitMessage[] = "録音ファイルのサイズが 2GB の95%に達したので、\n録音を中止しました。";
-static const char kDeviceLostMessage[] = "録音デバイスからの入力が止まったため、録音を終了しました。";
+static const char kGapsMessage[] = "録音中に入力が %d 回途切れました。無音で補った時間: %02d:%02d:%02d";
 
 static void FinishRecording(HWND dialog);
 
 void ClearRecordingFlags()
 {
     RecordingState& s = recordingState;
-    s.timeLimitHit = s.sizeLimitHit = s.closeAfterStop = s.recording = s.deviceFailed = 0;
-    s.stopStage = kNotStopping;
+    s.timeLimitHit = s.sizeLimitHit = s.closeAfterStop = s.recording = s.stopRequested = 0;
+    ResetCapture();
 }
 
 void PostRecordCommand(HWND dialog)
@@ -44,12 +46,12 @@ static void PostStopCommand(HWND dialog)
 static void StartClock()
 {
     RecordingState& s = recordingState;
-    s.lastClockReading = s.lastDeviceAnswer = waveInput.now();
+    s.lastClockReading = waveInput.now();
     s.elapsedMilliseconds = 0;
 }
 
 // The time since the start; the clock is read at least once a second, long before it wraps.
-static ULONGLONG Elapsed()
+static ULONGLONG AdvanceClock()
 {
     RecordingState& s = recordingState;
     const DWORD now = waveInput.now();
@@ -66,7 +68,7 @@ static bool IsUnattended()
 
 static bool UnattendedLimitPassed()
 {
-    return IsUnattended() && Elapsed() >= recordingState.limitMilliseconds + kLimitGraceMs;
+    return IsUnattended() && AdvanceClock() >= recordingState.limitMilliseconds + kLimitGraceMs;
 }
 
 // Once an unattended run's limit has passed, its messages on either thread give way.
@@ -80,6 +82,17 @@ static void DismissMessagesPastTheLimit()
         DismissMessages(s.workerThreadId);
 }
 
+// While a recording runs the system must not sleep; where away mode is refused (XP), without it.
+static void KeepSystemAwake(bool awake)
+{
+    if (!awake) {
+        waveInput.setExecutionState(ES_CONTINUOUS);
+        return;
+    }
+    if (!waveInput.setExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | kAwayModeRequired))
+        waveInput.setExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+}
+
 static void FillFormat(WAVEFORMATEX* format)
 {
     *format = {};
@@ -91,49 +104,12 @@ static void FillFormat(WAVEFORMATEX* format)
     format->wBitsPerSample = kBitsPerSample;
 }
 
-static void FreeBlock(WAVEHDR* header)
+// Whole sample frames of the recording's format for a time.
+static ULONGLONG BytesFor(ULONGLONG milliseconds)
 {
-    HANDLE heap = GetProcessHeap();
-    HeapFree(heap, 0, header->lpData);
-    HeapFree(heap, 0, header);
-}
-
-// Frees a buffer that the device has given up. One that it refuses to give up may still be written
-// to, so it stays allocated for good.
-static void ReleaseBuffer(HWAVEIN device, WAVEHDR** buffer)
-{
-    WAVEHDR* header = *buffer;
-    *buffer = nullptr;
-    if (header && waveInput.unprepareHeader(device, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR)
-        FreeBlock(header);
-}
-
-// One second of audio handed to the device; null when it cannot be had.
-static WAVEHDR* CreateBuffer(HWAVEIN device, DWORD bytes)
-{
-    WAVEHDR* header = static_cast<WAVEHDR*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(WAVEHDR)));
-    if (!header)
-        return nullptr;
-    header->lpData = static_cast<LPSTR>(HeapAlloc(GetProcessHeap(), 0, bytes));
-    header->dwBufferLength = bytes;
-    header->dwLoops = 1;
-    if (!header->lpData || waveInput.prepareHeader(device, header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
-        FreeBlock(header);
-        return nullptr;
-    }
-    if (waveInput.addBuffer(device, header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR)
-        ReleaseBuffer(device, &header);
-    return header;
-}
-
-// The one teardown of every ending: the buffers are unprepared before the device is closed, as
-// Windows requires. True when the device closed, so that its close notification follows.
-static bool ReleaseDevice()
-{
-    RecordingState& s = recordingState;
-    ReleaseBuffer(s.waveIn, &s.firstBuffer);
-    ReleaseBuffer(s.waveIn, &s.secondBuffer);
-    return waveInput.close(s.waveIn) == MMSYSERR_NOERROR;
+    const WAVEFORMATEX& f = recordingState.format;
+    const ULONGLONG bytes = milliseconds * f.nAvgBytesPerSec / kMillisecondsPerSecond;
+    return bytes - bytes % f.nBlockAlign;
 }
 
 // After a recording, or a start that failed, and its messages: an unattended run whose recording
@@ -149,15 +125,10 @@ static void CloseOrStayIdle(HWND dialog, bool endedByItself)
 // because they no longer name the recording's device.
 static void AbandonStart(HWND dialog, const char* message)
 {
-    RecordingState& s = recordingState;
-    if (s.waveIn) {
-        waveInput.reset(s.waveIn);
-        ReleaseDevice();
-        s.waveIn = nullptr;
-    }
+    AbandonCapture();
     delete currentQueue;
     currentQueue = nullptr;
-    s.recording = 0;
+    recordingState.recording = 0;
     ShowMessage(dialog, message, kMessageCaption);
     CloseOrStayIdle(dialog, true);
 }
@@ -165,30 +136,17 @@ static void AbandonStart(HWND dialog, const char* message)
 static void StartRecording(HWND dialog)
 {
     RecordingState& s = recordingState;
-    s.estimatedBytes = 0;
+    s.estimatedBytes = s.buffersReturned = 0;
+    s.queuedBytes = s.silenceBytes = 0;
+    s.gaps = s.inGap = 0;
     s.recording = 1;
-    s.sizeLimitHit = s.timeLimitHit = s.deviceFailed = 0;
-    s.stopStage = kNotStopping;
+    s.sizeLimitHit = s.timeLimitHit = s.stopRequested = 0;
     s.limitMilliseconds = startupOptions.timeLimitSeconds * kMillisecondsPerSecond;
     // From here on even a start that fails keeps an unattended run's limit.
     StartClock();
     SetTimer(dialog, kWatchdogTimer, kWatchdogPeriodMs, nullptr);
     ReadSettingsFromDialog(dialog);
     FillFormat(&s.format);
-    // The device is opened before the window changes, so a start that fails leaves it as it was.
-    if (waveInput.open(&s.waveIn, WAVE_MAPPER, &s.format, reinterpret_cast<DWORD_PTR>(dialog), 0, CALLBACK_WINDOW) !=
-        MMSYSERR_NOERROR) {
-        s.waveIn = nullptr;
-        AbandonStart(dialog, kDeviceMessage);
-        return;
-    }
-    s.firstBuffer = CreateBuffer(s.waveIn, s.format.nAvgBytesPerSec);
-    s.secondBuffer = s.firstBuffer ? CreateBuffer(s.waveIn, s.format.nAvgBytesPerSec) : nullptr;
-    if (!s.secondBuffer) {
-        AbandonStart(dialog, kPreparationMessage);
-        return;
-    }
-    s.buffersInDevice = kCaptureBuffers;
     LRESULT position = SendDlgItemMessageA(dialog, IDC_BITRATE, CB_GETCURSEL, 0, 0);
     // With nothing selected the row's first entry is taken, as after a click on a setting.
     if (position < 0 || position >= kBitrateRowLength)
@@ -199,72 +157,51 @@ static void StartRecording(HWND dialog)
         AbandonStart(dialog, kPreparationMessage);
         return;
     }
-    // Capture starts before the worker, so that a device that will not start leaves no file behind.
-    StartClock();
-    if (waveInput.start(s.waveIn) != MMSYSERR_NOERROR) {
-        AbandonStart(dialog, kDeviceMessage);
+    // Capture starts before the worker, so that a device that will not start leaves no file behind;
+    // the window is changed only once it runs.
+    const int started = StartCapture(dialog, &s.format);
+    if (started != kCaptureStarted) {
+        AbandonStart(dialog, started == kCaptureNoMemory ? kPreparationMessage : kDeviceMessage);
         return;
     }
+    StartClock();
     s.worker = CreateThread(nullptr, 0, EncoderWorker, dialog, 0, &s.workerThreadId);
     if (!s.worker) {
         AbandonStart(dialog, kPreparationMessage);
         return;
     }
+    KeepSystemAwake(true);
     SetDlgItemTextA(dialog, IDC_RECORD, "Stop");
     EnableSettingsControls(dialog, false);
     EnableWindow(GetDlgItem(dialog, IDC_SAVE), FALSE);
     SetDlgItemTextA(dialog, IDC_COUNTER, "00:00:00");
 }
 
-// The device stopped answering: what it still holds is left to it, and the recording ends with
-// what it had delivered.
-static void EndWithLostDevice(HWND dialog)
+// Later requests change nothing: the first one's stop brings every buffer back.
+static void RequestStop()
 {
     RecordingState& s = recordingState;
-    s.deviceFailed = 1;
-    if (s.stopStage != kAwaitingClose)
-        ReleaseDevice();
-    FinishRecording(dialog);
-}
-
-// A device that will not close sends no close notification: it is lost as well.
-static void CompleteStop(HWND dialog)
-{
-    RecordingState& s = recordingState;
-    s.stopStage = kAwaitingClose;
-    s.lastDeviceAnswer = waveInput.now();
-    if (!ReleaseDevice())
-        EndWithLostDevice(dialog);
-}
-
-// Later requests change nothing: the first one's reset brings every buffer back.
-static void RequestStop(HWND dialog)
-{
-    RecordingState& s = recordingState;
-    if (s.stopStage != kNotStopping)
+    if (s.stopRequested)
         return;
-    s.stopStage = kAwaitingBuffers;
-    s.lastDeviceAnswer = waveInput.now();
-    if (waveInput.reset(s.waveIn) != MMSYSERR_NOERROR)
-        EndWithLostDevice(dialog);
-    else if (s.buffersInDevice == 0)
-        CompleteStop(dialog);
+    s.stopRequested = 1;
+    s.stoppedAtMilliseconds = AdvanceClock();
+    StopCapture();
 }
 
 void OnRecordCommand(HWND dialog)
 {
     if (recordingState.recording)
-        RequestStop(dialog);
+        RequestStop();
     else
         StartRecording(dialog);
 }
 
-bool OnCloseRequest(HWND dialog)
+bool OnCloseRequest(HWND)
 {
     if (!recordingState.recording)
         return false;
     recordingState.closeAfterStop = 1;
-    RequestStop(dialog);
+    RequestStop();
     return true;
 }
 
@@ -277,48 +214,99 @@ static void ReachTimeLimit(HWND dialog)
     PostStopCommand(dialog);
 }
 
+// The counters, and the time and size limits, from the time since the start.
 static void ShowLimits(HWND dialog, ULONGLONG elapsedMs)
 {
     RecordingState& s = recordingState;
     SetTimeText(dialog, IDC_COUNTER, static_cast<DWORD>(elapsedMs / kMillisecondsPerSecond));
-    if (startupOptions.timeLimitSeconds == 0)
-        return;
-    const LONGLONG remaining = static_cast<LONGLONG>(s.limitMilliseconds - elapsedMs);
-    if (remaining > 0)
-        SetTimeText(dialog, IDC_REMAIN, static_cast<DWORD>(remaining / static_cast<LONGLONG>(kMillisecondsPerSecond)));
-    if (remaining < static_cast<LONGLONG>(kMillisecondsPerSecond) && !s.timeLimitHit)
-        ReachTimeLimit(dialog);
-}
-
-void OnBufferDone(HWND dialog, HWAVEIN device, WAVEHDR* header)
-{
-    RecordingState& s = recordingState;
-    if (!s.recording || device != s.waveIn)
-        return;
-    --s.buffersInDevice;
-    s.lastDeviceAnswer = waveInput.now();
-    // A driver that claims more than the buffer holds is not believed past the buffer's end.
-    const DWORD recorded = header->dwBytesRecorded < header->dwBufferLength ? header->dwBytesRecorded
-                                                                            : header->dwBufferLength;
-    if (recorded > 0)
-        currentQueue->Append(header->lpData, recorded);
-    s.estimatedBytes += static_cast<DWORD>(recordingSettings.bitrateKbps) * 1000 / kBitsPerByte;
-    if (s.stopStage != kNotStopping) {
-        if (s.stopStage == kAwaitingBuffers && s.buffersInDevice == 0)
-            CompleteStop(dialog);
-        return;
+    if (startupOptions.timeLimitSeconds > 0) {
+        const LONGLONG remaining = static_cast<LONGLONG>(s.limitMilliseconds - elapsedMs);
+        if (remaining > 0)
+            SetTimeText(dialog, IDC_REMAIN,
+                        static_cast<DWORD>(remaining / static_cast<LONGLONG>(kMillisecondsPerSecond)));
+        if (remaining < static_cast<LONGLONG>(kMillisecondsPerSecond) && !s.timeLimitHit)
+            ReachTimeLimit(dialog);
     }
-    ShowLimits(dialog, Elapsed());
     if (!s.sizeLimitHit && s.estimatedBytes > kSizeLimitBytes) {
         s.sizeLimitHit = 1;
         PostStopCommand(dialog);
     }
-    if (waveInput.addBuffer(s.waveIn, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR) {
-        ++s.buffersInDevice;
+}
+
+// The MP3's size estimate: a second's worth of the bitrate for every buffer returned, and for
+// every second of silence.
+static void EstimateSize()
+{
+    RecordingState& s = recordingState;
+    const ULONGLONG perSecond = static_cast<ULONGLONG>(recordingSettings.bitrateKbps) * 1000 / kBitsPerByte;
+    const ULONGLONG estimate =
+        s.buffersReturned * perSecond + s.silenceBytes * perSecond / s.format.nAvgBytesPerSec;
+    s.estimatedBytes = estimate > MAXDWORD ? MAXDWORD : static_cast<DWORD>(estimate);
+}
+
+static void MarkGap(HWND dialog, bool inGap)
+{
+    RecordingState& s = recordingState;
+    if (s.inGap == static_cast<LONG>(inGap))
         return;
+    s.inGap = inGap;
+    s.gaps += inGap;
+    InvalidateRect(GetDlgItem(dialog, IDC_COUNTER), nullptr, TRUE);
+}
+
+// Silence stands in for the audio that has not come, so that the file keeps the wall clock up to
+// untilMs (never past the time limit): all of it while the device is away, and while a capturing
+// device is late, up to where one on time would be. What a device delivers beyond is never cut.
+static void KeepWallClock(HWND dialog, ULONGLONG untilMs, bool deviceAway)
+{
+    RecordingState& s = recordingState;
+    if (startupOptions.timeLimitSeconds > 0 && untilMs > s.limitMilliseconds)
+        untilMs = s.limitMilliseconds;
+    const ULONGLONG due = BytesFor(untilMs);
+    const ULONGLONG behind = deviceAway ? 0 : BytesFor(kLateDeviceMs);
+    if (due <= s.queuedBytes + behind)
+        return;
+    const ULONGLONG silence = due - s.queuedBytes - (deviceAway ? 0 : BytesFor(kMillisecondsPerSecond));
+    MarkGap(dialog, true);
+    currentQueue->AppendSilence(silence);
+    s.queuedBytes += silence;
+    s.silenceBytes += silence;
+    EstimateSize();
+}
+
+void OnCapturedAudio(HWND dialog, const void* data, DWORD bytes)
+{
+    RecordingState& s = recordingState;
+    ++s.buffersReturned;
+    EstimateSize();
+    if (bytes > 0) {
+        // What a lost device had finished closes no gap; audio from a device that captures does.
+        if (CurrentCaptureStage() == kCapturing)
+            MarkGap(dialog, false);
+        s.queuedBytes += bytes;
+        currentQueue->Append(data, bytes);
+        // The queue's message runs a message loop, in which the recording may have been stopped.
+        if (!s.recording)
+            return;
     }
-    s.deviceFailed = 1;
-    RequestStop(dialog);
+    if (!s.stopRequested)
+        ShowLimits(dialog, AdvanceClock());
+}
+
+void OnCaptureLost(HWND dialog)
+{
+    MarkGap(dialog, true);
+    KeepWallClock(dialog, AdvanceClock(), true);
+}
+
+void OnCaptureEnded(HWND dialog)
+{
+    FinishRecording(dialog);
+}
+
+bool IsWaitingForInput()
+{
+    return recordingState.recording && recordingState.inGap;
 }
 
 // Waits for the worker to end; meanwhile an unattended run past its limit has its messages dismissed.
@@ -334,40 +322,46 @@ static DWORD WaitForWorker()
     return exitCode;
 }
 
+static void ShowGaps(HWND dialog)
+{
+    RecordingState& s = recordingState;
+    const DWORD seconds = static_cast<DWORD>(s.silenceBytes / s.format.nAvgBytesPerSec);
+    char text[sizeof kGapsMessage + 32];
+    wsprintfA(text, kGapsMessage, s.gaps, static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60),
+              static_cast<int>(seconds % 60));
+    ShowMessage(dialog, text, kMessageCaption);
+}
+
 // Every ending meets here: the worker encodes all that was captured and completes the file, then
 // the window returns to Idle and says why the recording ended when it ended by itself.
 static void FinishRecording(HWND dialog)
 {
     RecordingState& s = recordingState;
+    // A recording stopped while no input came is as long as the time it ran.
+    if (s.inGap)
+        KeepWallClock(dialog, s.stoppedAtMilliseconds, true);
     currentQueue->SetFinished();
-    s.waveIn = nullptr;
+    KeepSystemAwake(false);
     SetDlgItemTextA(dialog, IDC_RECORD, "Recode");
     EnableSettingsControls(dialog, true);
+    MarkGap(dialog, false);
     s.recording = 0;
-    s.stopStage = kNotStopping;
+    s.stopRequested = 0;
+    // Nobody reads a message past an unattended limit or while the session ends.
+    const bool someoneThere = !s.sessionEnding && !(IsUnattended() && s.timeLimitHit);
     s.timeLimitHit = 0;
     const DWORD exitCode = WaitForWorker();
     if (exitCode == 0)
         EnableWindow(GetDlgItem(dialog, IDC_SAVE), TRUE);
     delete currentQueue;
     currentQueue = nullptr;
-    const bool endedByItself = s.sizeLimitHit || s.deviceFailed || exitCode != 0;
-    // Nobody reads a message while the session ends, and a waiting one would hold it up.
-    if (!s.sessionEnding) {
-        if (s.sizeLimitHit)
-            ShowMessage(dialog, kSizeLimitMessage, kMessageCaption);
-        if (s.deviceFailed)
-            ShowMessage(dialog, kDeviceLostMessage, kMessageCaption);
-    }
-    s.sizeLimitHit = s.deviceFailed = 0;
+    const bool endedByItself = s.sizeLimitHit || exitCode != 0;
+    if (!s.sessionEnding && s.sizeLimitHit)
+        ShowMessage(dialog, kSizeLimitMessage, kMessageCaption);
+    if (someoneThere && s.gaps > 0)
+        ShowGaps(dialog);
+    s.sizeLimitHit = 0;
     CloseOrStayIdle(dialog, endedByItself);
-}
-
-void OnDeviceClosed(HWND dialog, HWAVEIN device)
-{
-    RecordingState& s = recordingState;
-    if (s.recording && device == s.waveIn && s.stopStage == kAwaitingClose)
-        FinishRecording(dialog);
 }
 
 void OnWatchdogTick(HWND dialog)
@@ -376,17 +370,16 @@ void OnWatchdogTick(HWND dialog)
     DismissMessagesPastTheLimit();
     if (!s.recording)
         return;
-    const DWORD silence = waveInput.now() - s.lastDeviceAnswer;
-    if (s.stopStage != kNotStopping) {
-        if (silence > kDeviceAnswerMs)
-            EndWithLostDevice(dialog);
-    } else if (silence > kBufferOverdueMs) {
-        s.deviceFailed = 1;
-        RequestStop(dialog);
-    } else if (startupOptions.timeLimitSeconds > 0 && !s.timeLimitHit &&
-               Elapsed() >= s.limitMilliseconds + kLimitGraceMs) {
-        ReachTimeLimit(dialog);
+    if (!s.stopRequested) {
+        const ULONGLONG elapsed = AdvanceClock();
+        KeepWallClock(dialog, elapsed, CurrentCaptureStage() == kWaitingForDevice);
+        // No buffer brings the counters and limits while no input comes.
+        if (s.inGap)
+            ShowLimits(dialog, elapsed);
+        else if (startupOptions.timeLimitSeconds > 0 && !s.timeLimitHit && elapsed >= s.limitMilliseconds + kLimitGraceMs)
+            ReachTimeLimit(dialog);
     }
+    OnCaptureTick();
 }
 
 void OnSessionEnd(HWND dialog)
@@ -395,7 +388,7 @@ void OnSessionEnd(HWND dialog)
     if (!s.recording)
         return;
     s.sessionEnding = 1;
-    RequestStop(dialog);
+    RequestStop();
     // The message loop will not run again: the device's answers are handled here.
     const DWORD started = GetTickCount();
     while (s.recording && GetTickCount() - started < kDeviceAnswerMs) {
@@ -405,7 +398,9 @@ void OnSessionEnd(HWND dialog)
         else
             Sleep(kNotificationPollMs);
     }
-    if (s.recording)
-        EndWithLostDevice(dialog);
+    if (s.recording) {
+        AbandonCapture();
+        FinishRecording(dialog);
+    }
     s.sessionEnding = 0;
 }

@@ -3,38 +3,33 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-// How far a stop has come; it is complete once the device holds none of the buffers.
-enum StopStage {
-    kNotStopping,
-    kAwaitingBuffers,  // the device was reset and is handing its buffers back
-    kAwaitingClose,  // the buffers are released and the device closed; its close notification is due
-};
-
-// The running recording; the dialog's thread alone changes it.
+// The running recording; the dialog's thread alone changes it. The device's life is the capture
+// device's.
 struct RecordingState {
     HANDLE worker;
     DWORD workerThreadId;
-    WAVEHDR* firstBuffer;
-    WAVEHDR* secondBuffer;
     WAVEFORMATEX format;
     DWORD estimatedBytes;
-    HWAVEIN waveIn;
     LONG timeLimitHit;
     LONG sizeLimitHit;
     LONG closeAfterStop;
+    LONG stopRequested;
     LONG recording;
-    LONG deviceFailed;
     LONG sessionEnding;
-    StopStage stopStage;
-    int buffersInDevice;
     // The time since the start, 64 bits wide and advanced from the clock at every buffer and
     // watchdog tick, so that limits of any length are kept.
     ULONGLONG elapsedMilliseconds;
     DWORD lastClockReading;
-    // When the device last answered: a buffer back, the start, the stop request or the close.
-    DWORD lastDeviceAnswer;
+    ULONGLONG stoppedAtMilliseconds;
     // The time limit in milliseconds, 64 bits wide so that a limit of any length stops on time.
     ULONGLONG limitMilliseconds;
+    // What the file has been given: captured audio and silence, in bytes of the format.
+    ULONGLONG queuedBytes;
+    ULONGLONG silenceBytes;
+    DWORD buffersReturned;
+    // Stretches without input, and whether one is going on (the counter is red meanwhile).
+    int gaps;
+    LONG inGap;
 };
 
 extern RecordingState recordingState;
@@ -46,12 +41,9 @@ const DWORD kSizeLimitBytes = 2040109420;
 const UINT_PTR kWatchdogTimer = 1;
 const UINT kWatchdogPeriodMs = 1000;
 
-// A device that has not handed back a buffer this long after the previous one (one second of
-// capture plus four seconds' grace) is lost.
-const DWORD kBufferOverdueMs = 5000;
-
-// A device that has not answered a reset or a close this long is lost.
-const DWORD kDeviceAnswerMs = 4000;
+// A capturing device this far behind the clock is late, and silence stands in for what it has not
+// delivered, up to where a device that answers on time would be (a buffer's second behind).
+const DWORD kLateDeviceMs = 2000;
 
 // How far past its time limit an unattended run may go before the limit is enforced without the
 // device's help and the program's messages are dismissed.
@@ -69,15 +61,13 @@ void OnRecordCommand(HWND dialog);
 // True when a recording runs: it is stopped and the dialog is destroyed once it has ended.
 bool OnCloseRequest(HWND dialog);
 
-// MM_WIM_DATA from device; notifications of a device other than the recording's are ignored.
-void OnBufferDone(HWND dialog, HWAVEIN device, WAVEHDR* header);
-
-// MM_WIM_CLOSE from device.
-void OnDeviceClosed(HWND dialog, HWAVEIN device);
-
-// The watchdog timer: ends a recording whose device stopped answering, enforces a time limit that
-// no buffer brought, and dismisses the messages of an unattended run once its limit has passed.
+// The watchdog timer: keeps the file at the wall clock while no audio comes, looks after the device,
+// enforces a time limit that no buffer brought, and dismisses the messages of an unattended run
+// once its limit has passed.
 void OnWatchdogTick(HWND dialog);
+
+// True while no audio comes and silence stands in for it; the counter is drawn in red meanwhile.
+bool IsWaitingForInput();
 
 // WM_ENDSESSION: the process ends when this returns, so a running recording is stopped and its
 // file completed here.

@@ -3,8 +3,8 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-// The wave-input device and the millisecond clock as the recording control uses them, so that a
-// test can script the device.
+// The wave-input device, the millisecond clock and the system's power request as the recording
+// uses them, so that a test can script them.
 struct WaveInput {
     MMRESULT(WINAPI* open)(HWAVEIN* device, UINT id, const WAVEFORMATEX* format, DWORD_PTR callback, DWORD_PTR instance, DWORD flags);
     MMRESULT(WINAPI* prepareHeader)(HWAVEIN device, WAVEHDR* header, UINT size);
@@ -14,9 +14,10 @@ struct WaveInput {
     MMRESULT(WINAPI* reset)(HWAVEIN device);
     MMRESULT(WINAPI* close)(HWAVEIN device);
     DWORD(WINAPI* now)();
+    EXECUTION_STATE(WINAPI* setExecutionState)(EXECUTION_STATE state);
 };
 
 extern WaveInput waveInput;
 
-// Points waveInput at the system's wave input and clock.
+// Points waveInput at the system's wave input, clock and power request.
 void UseSystemWaveInput();

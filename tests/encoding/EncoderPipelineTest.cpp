@@ -100,7 +100,7 @@ TEST_F(FakeWorkerTest, DrivesTheEncoderInItsOrderAndEndsWithZero)
     setResults_(kMpgeOk, kMpgeOk, -1, kMpgeOk);
     EXPECT_EQ(0u, RunWorker());
     EXPECT_STREQ("init set1=2 [44100 Hz 2 ch] set2=0 set3=2 set4=128 set8=1 set9=1 detect get3 get4 get5 get6 get9 "
-                 "get11 get10 get12 get16 frames=39 close ",
+                 "get11 get10 get12 get16 silent=0 frames=39 close ",
                  calls_());
     EXPECT_FALSE(StopWasPosted());
 }
@@ -140,7 +140,7 @@ TEST_F(FakeWorkerTest, FailuresStopTheRecordingShowTheirMessageAndExitNonZero)
         // The tag could not be written at the close (after the frame failure, it reads the rest of the queue).
         {kMpgeOk, kMpgeOk, -1, kMpgeWriteFailed, "MP3ファイルの書き込みに失敗しました。\n録音を中止しました。ディスクの空き容量を確認してください。", 2,
          "init set1=2 [44100 Hz 2 ch] set2=0 set3=2 set4=128 set8=1 set9=1 detect get3 get4 get5 get6 get9 "
-         "get11 get10 get12 get16 frames=34 close "},
+         "get11 get10 get12 get16 silent=0 frames=34 close "},
     };
     for (const auto& c : cases) {
         setResults_(c.initialize, c.detect, c.failAfterFrames, c.close);

@@ -14,6 +14,16 @@ static int framesBeforeFailure = -1;
 static MpgeResult closeResult = kMpgeOk;
 static EncoderInputRecord input;
 static int frames = 0;
+static int silentFrames = 0;
+
+static bool IsSilent(const char* block, size_t length)
+{
+    for (size_t i = 0; i < length; ++i) {
+        if (block[i])
+            return false;
+    }
+    return true;
+}
 
 static void Note(const char* format, unsigned long a, unsigned long b)
 {
@@ -41,7 +51,7 @@ FAKE_EXPORT const char* MPGE_CALL FakeCalls(void)
 FAKE_EXPORT MpgeResult MPGE_CALL MPGE_initializeWork(void)
 {
     Note("init ", 0, 0);
-    frames = 0;
+    frames = silentFrames = 0;
     return initializeResult;
 }
 
@@ -74,8 +84,10 @@ FAKE_EXPORT MpgeResult MPGE_CALL MPGE_processFrame(void)
         return kMpgeWriteFailed;
     ++frames;
     char block[4608];
-    if (input.read(block, sizeof block) != kEncoderReadFilled) {
-        Note("frames=%lu ", static_cast<unsigned long>(frames), 0);
+    const int read = input.read(block, sizeof block);
+    silentFrames += IsSilent(block, sizeof block);
+    if (read != kEncoderReadFilled) {
+        Note("silent=%lu frames=%lu ", static_cast<unsigned long>(silentFrames), static_cast<unsigned long>(frames));
         return kMpgeEnded;
     }
     return kMpgeOk;

@@ -1,0 +1,337 @@
+#include "recorder/CaptureDevice.h"
+
+#include "recorder/WaveInput.h"
+
+static const int kCaptureBuffers = 2;
+
+// Where each capture buffer is.
+enum BufferPlace {
+    kBufferReturned,  // ours and still prepared: given back, or not yet handed over
+    kBufferInDevice,
+    kBufferInHand,  // its bytes are being handed to the recording
+};
+
+struct CaptureState {
+    CaptureStage stage;
+    HWND dialog;
+    WAVEFORMATEX format;
+    HWAVEIN device;  // null once closed
+    HWAVEIN closingDevice;  // the closed device whose notification ends the stop
+    WAVEHDR* buffers[kCaptureBuffers];
+    BufferPlace places[kCaptureBuffers];
+    int buffersInDevice;
+    // When the device last answered: a buffer back, the start, the stop's reset or the close.
+    DWORD lastAnswer;
+    DWORD lostAt;
+    DWORD nextReopen;
+    HWAVEIN unclosed[kMostUnclosedDevices];
+};
+
+static CaptureState capture = {};
+
+void ResetCapture()
+{
+    capture = {};
+}
+
+CaptureStage CurrentCaptureStage()
+{
+    return capture.stage;
+}
+
+static void FreeBlock(WAVEHDR* header)
+{
+    HANDLE heap = GetProcessHeap();
+    HeapFree(heap, 0, header->lpData);
+    HeapFree(heap, 0, header);
+}
+
+// One second of audio handed to the device; null when it cannot be had.
+static WAVEHDR* CreateBuffer(HWAVEIN device, DWORD bytes)
+{
+    WAVEHDR* header = static_cast<WAVEHDR*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(WAVEHDR)));
+    if (!header)
+        return nullptr;
+    header->lpData = static_cast<LPSTR>(HeapAlloc(GetProcessHeap(), 0, bytes));
+    header->dwBufferLength = bytes;
+    header->dwLoops = 1;
+    if (!header->lpData || waveInput.prepareHeader(device, header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
+        FreeBlock(header);
+        return nullptr;
+    }
+    if (waveInput.addBuffer(device, header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
+        if (waveInput.unprepareHeader(device, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR)
+            FreeBlock(header);
+        return nullptr;
+    }
+    return header;
+}
+
+static int SlotOf(const WAVEHDR* header)
+{
+    for (int slot = 0; slot < kCaptureBuffers; ++slot) {
+        if (header && capture.buffers[slot] == header)
+            return slot;
+    }
+    return -1;
+}
+
+static bool AnyInHand()
+{
+    for (int slot = 0; slot < kCaptureBuffers; ++slot) {
+        if (capture.buffers[slot] && capture.places[slot] == kBufferInHand)
+            return true;
+    }
+    return false;
+}
+
+// Lets go of every buffer: one the device gave back is unprepared and freed; one it still holds
+// (or that is in hand at an abandonment) may still be written to, so it stays allocated for good.
+static void ReleaseBuffers()
+{
+    for (int slot = 0; slot < kCaptureBuffers; ++slot) {
+        WAVEHDR* header = capture.buffers[slot];
+        capture.buffers[slot] = nullptr;
+        if (header && capture.places[slot] == kBufferReturned &&
+            waveInput.unprepareHeader(capture.device, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR)
+            FreeBlock(header);
+    }
+    capture.buffersInDevice = 0;
+}
+
+// The buffers are unprepared before the device is closed, as Windows requires. A handle that
+// refuses to close is kept and closed before the next open. True when the device closed.
+static bool CloseDevice()
+{
+    ReleaseBuffers();
+    HWAVEIN device = capture.device;
+    capture.device = nullptr;
+    if (waveInput.close(device) == MMSYSERR_NOERROR)
+        return true;
+    for (HWAVEIN& kept : capture.unclosed) {
+        if (!kept) {
+            kept = device;
+            break;
+        }
+    }
+    return false;
+}
+
+// Closes what earlier losses left open; returns how many still refuse.
+static int CloseUnclosedDevices()
+{
+    int refusing = 0;
+    for (HWAVEIN& kept : capture.unclosed) {
+        if (!kept)
+            continue;
+        waveInput.reset(kept);
+        if (waveInput.close(kept) == MMSYSERR_NOERROR)
+            kept = nullptr;
+        else
+            ++refusing;
+    }
+    return refusing;
+}
+
+// Hands a finished buffer's bytes to the recording. The buffer counts as in hand meanwhile: the
+// queue's message may run a message loop, in which nothing may release or requeue it.
+static void HandOver(int slot)
+{
+    WAVEHDR* header = capture.buffers[slot];
+    capture.places[slot] = kBufferInHand;
+    --capture.buffersInDevice;
+    // A driver that claims more than the buffer holds is not believed past the buffer's end.
+    const DWORD recorded = header->dwBytesRecorded < header->dwBufferLength ? header->dwBytesRecorded
+                                                                            : header->dwBufferLength;
+    OnCapturedAudio(capture.dialog, header->lpData, recorded);
+    capture.places[slot] = kBufferReturned;
+}
+
+// After a reset: each buffer the device marked done is back (with its bytes kept when asked);
+// one it did not mark is left to it.
+static void TakeBackBuffers(bool keepBytes)
+{
+    for (int slot = 0; slot < kCaptureBuffers; ++slot) {
+        WAVEHDR* header = capture.buffers[slot];
+        if (!header || capture.places[slot] != kBufferInDevice)
+            continue;
+        if (!(header->dwFlags & WHDR_DONE)) {
+            capture.buffers[slot] = nullptr;
+            --capture.buffersInDevice;
+        } else if (keepBytes) {
+            HandOver(slot);
+        } else {
+            capture.places[slot] = kBufferReturned;
+            --capture.buffersInDevice;
+        }
+    }
+}
+
+static void GiveUpDevice()
+{
+    waveInput.reset(capture.device);
+    TakeBackBuffers(false);
+    CloseDevice();
+}
+
+int StartCapture(HWND dialog, const WAVEFORMATEX* format)
+{
+    capture.dialog = dialog;
+    capture.format = *format;
+    if (CloseUnclosedDevices() == kMostUnclosedDevices)
+        return kCaptureNoDevice;
+    if (waveInput.open(&capture.device, WAVE_MAPPER, format, reinterpret_cast<DWORD_PTR>(dialog), 0, CALLBACK_WINDOW) !=
+        MMSYSERR_NOERROR) {
+        capture.device = nullptr;
+        return kCaptureNoDevice;
+    }
+    for (int slot = 0; slot < kCaptureBuffers; ++slot) {
+        capture.buffers[slot] = CreateBuffer(capture.device, format->nAvgBytesPerSec);
+        capture.places[slot] = kBufferInDevice;
+        if (!capture.buffers[slot]) {
+            GiveUpDevice();
+            return kCaptureNoMemory;
+        }
+        ++capture.buffersInDevice;
+    }
+    if (waveInput.start(capture.device) != MMSYSERR_NOERROR) {
+        GiveUpDevice();
+        return kCaptureNoDevice;
+    }
+    capture.stage = kCapturing;
+    capture.lastAnswer = waveInput.now();
+    return kCaptureStarted;
+}
+
+static void EndCapture()
+{
+    capture.stage = kCaptureIdle;
+    CloseUnclosedDevices();
+    OnCaptureEnded(capture.dialog);
+}
+
+static void CloseAfterStop()
+{
+    capture.closingDevice = capture.device;
+    if (CloseDevice()) {
+        capture.stage = kCaptureClosing;
+        capture.lastAnswer = waveInput.now();
+    } else {
+        EndCapture();
+    }
+}
+
+// Carries on what waits for the buffers; nothing while one is in hand, whose handler calls this
+// again once it has let the buffer go.
+static void Advance()
+{
+    if (AnyInHand())
+        return;
+    if (capture.stage == kCaptureStopping && capture.buffersInDevice == 0)
+        CloseAfterStop();
+    else if (capture.stage == kWaitingForDevice && capture.device)
+        CloseDevice();
+}
+
+// The device stopped delivering: what it finished is kept, what it holds is left to it, and it is
+// opened again later.
+static void LoseDevice()
+{
+    const DWORD now = waveInput.now();
+    capture.stage = kWaitingForDevice;
+    capture.lostAt = now;
+    capture.nextReopen = now + kReopenIntervalMs;
+    waveInput.reset(capture.device);
+    TakeBackBuffers(true);
+    if (capture.stage == kWaitingForDevice)
+        OnCaptureLost(capture.dialog);
+    Advance();
+}
+
+void StopCapture()
+{
+    if (capture.stage == kCapturing) {
+        capture.stage = kCaptureStopping;
+        capture.lastAnswer = waveInput.now();
+        // A device that cannot be reset hands nothing back.
+        if (waveInput.reset(capture.device) != MMSYSERR_NOERROR)
+            TakeBackBuffers(false);
+        Advance();
+    } else if (capture.stage == kWaitingForDevice) {
+        if (capture.device) {
+            capture.stage = kCaptureStopping;
+            Advance();
+        } else {
+            EndCapture();
+        }
+    }
+}
+
+void AbandonCapture()
+{
+    if (capture.device)
+        GiveUpDevice();
+    capture.stage = kCaptureIdle;
+}
+
+void OnBufferDone(HWND, HWAVEIN device, WAVEHDR* header)
+{
+    const int slot = SlotOf(header);
+    if (!device || device != capture.device || slot < 0 || capture.places[slot] != kBufferInDevice ||
+        !(header->dwFlags & WHDR_DONE))
+        return;
+    capture.lastAnswer = waveInput.now();
+    HandOver(slot);
+    if (capture.stage != kCapturing) {
+        Advance();
+        return;
+    }
+    if (waveInput.addBuffer(capture.device, header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
+        LoseDevice();
+        return;
+    }
+    capture.places[slot] = kBufferInDevice;
+    ++capture.buffersInDevice;
+}
+
+void OnDeviceClosed(HWND, HWAVEIN device)
+{
+    if (capture.stage == kCaptureClosing && device == capture.closingDevice)
+        EndCapture();
+}
+
+static void TryReopen(DWORD now)
+{
+    const DWORD interval = now - capture.lostAt < kSlowReopenAfterMs ? kReopenIntervalMs : kSlowReopenIntervalMs;
+    capture.nextReopen = now + interval;
+    StartCapture(capture.dialog, &capture.format);
+}
+
+void OnCaptureTick()
+{
+    const DWORD now = waveInput.now();
+    const DWORD unanswered = now - capture.lastAnswer;
+    switch (capture.stage) {
+    case kCapturing:
+        if (unanswered > kBufferOverdueMs)
+            LoseDevice();
+        break;
+    case kCaptureStopping:
+        if (unanswered > kDeviceAnswerMs) {
+            TakeBackBuffers(true);
+            Advance();
+        }
+        break;
+    case kCaptureClosing:
+        if (unanswered > kDeviceAnswerMs)
+            EndCapture();
+        break;
+    case kWaitingForDevice:
+        // The reopen is due once the clock has reached it, read as a signed difference across the wrap.
+        if (!capture.device && static_cast<LONG>(now - capture.nextReopen) >= 0)
+            TryReopen(now);
+        break;
+    case kCaptureIdle:
+        break;
+    }
+}

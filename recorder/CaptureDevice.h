@@ -1,0 +1,68 @@
+#pragma once
+
+#include <windows.h>
+#include <mmsystem.h>
+
+// The capture device's life during a recording.
+enum CaptureStage {
+    kCaptureIdle,  // no recording
+    kCapturing,  // the buffers circulate through the device
+    kCaptureStopping,  // the recording's stop: the device is handing its buffers back
+    kCaptureClosing,  // the buffers are released and the device closed; its close notification is due
+    kWaitingForDevice,  // the device was lost: it is opened again every few seconds
+};
+
+// What StartCapture gives.
+const int kCaptureStarted = 0;
+const int kCaptureNoDevice = 1;
+const int kCaptureNoMemory = 2;
+
+// A device that has not handed back a buffer this long after the previous one (one second of
+// capture plus four seconds' grace) is lost.
+const DWORD kBufferOverdueMs = 5000;
+
+// A device that has not answered the stop's reset or close this long is given up.
+const DWORD kDeviceAnswerMs = 4000;
+
+// A lost device is opened again this often: soon enough that a hiccup costs a few seconds, and no
+// more often, because every open of a driver that is being re-enumerated costs it work.
+const DWORD kReopenIntervalMs = 2000;
+// A device away this long has most likely been unplugged; it is tried less often from then on.
+const DWORD kSlowReopenAfterMs = 60000;
+const DWORD kSlowReopenIntervalMs = 5000;
+
+// Lost devices whose handles refused to close, kept to be closed before each later open; with
+// this many still refusing, no further device is opened.
+const int kMostUnclosedDevices = 4;
+
+// A new window starts without a device.
+void ResetCapture();
+
+CaptureStage CurrentCaptureStage();
+
+// The one start of capture, for Record and for every reopen: opens the default input device for
+// format, hands it two one-second buffers and starts it. kCaptureStarted, or what failed; a start
+// that fails leaves nothing open.
+int StartCapture(HWND dialog, const WAVEFORMATEX* format);
+
+// The recording's stop: capture ends, and OnCaptureEnded follows once the device has closed (at
+// once when no device is open).
+void StopCapture();
+
+// Lets the device go at once, whatever it holds; no event follows.
+void AbandonCapture();
+
+// MM_WIM_DATA: only a buffer of the recording's current device that it marked done counts.
+void OnBufferDone(HWND dialog, HWAVEIN device, WAVEHDR* header);
+
+// MM_WIM_CLOSE.
+void OnDeviceClosed(HWND dialog, HWAVEIN device);
+
+// The watchdog's tick: a device that stopped answering is lost or given up, a lost one reopened.
+void OnCaptureTick();
+
+// Supplied by the recording control: the bytes of a buffer the device finished (any message that
+// they bring may run a message loop), the device lost, and capture ended after the stop.
+void OnCapturedAudio(HWND dialog, const void* data, DWORD bytes);
+void OnCaptureLost(HWND dialog);
+void OnCaptureEnded(HWND dialog);
