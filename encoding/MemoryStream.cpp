@@ -135,12 +135,13 @@ DWORD CMemoryStreamList::Read(void* destination, DWORD length)
     return copied;
 }
 
-int CMemoryStreamList::AppendSilence(ULONGLONG bytes)
+ULONGLONG CMemoryStreamList::AppendSilence(ULONGLONG bytes)
 {
     if (IsFinished())
-        return -1;
+        return 0;
+    ULONGLONG left = bytes;
     EnterCriticalSection(&lock);
-    for (ULONGLONG left = bytes; left > 0;) {
+    while (left > 0) {
         if (!tail || tail->data || tail->size >= kLongestSilenceRun) {
             CMemoryStream* run = new (std::nothrow) CMemoryStream(0u);
             if (!run)
@@ -159,7 +160,7 @@ int CMemoryStreamList::AppendSilence(ULONGLONG bytes)
         Count(added);
     }
     LeaveCriticalSection(&lock);
-    return 0;
+    return bytes - left;
 }
 
 // Under the lock; the full barrier of the exchange makes each count visible before a later flag.

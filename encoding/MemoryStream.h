@@ -34,8 +34,8 @@ public:
     // dropped after a message and never counted.
     int Append(const void* source, DWORD length);
 
-    // Queues that many bytes of silence; -1 once the end has been declared.
-    int AppendSilence(ULONGLONG bytes);
+    // Queues that many bytes of silence; returns how many were queued (0 once the end is declared).
+    ULONGLONG AppendSilence(ULONGLONG bytes);
 
     // Takes up to length bytes in order and returns how many were copied.
     DWORD Read(void* destination, DWORD length);

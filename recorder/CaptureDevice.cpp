@@ -22,6 +22,7 @@ struct CaptureState {
     int buffersInDevice;
     // When the device last answered: a buffer back, the start, the stop's reset or the close.
     DWORD lastAnswer;
+    DWORD lastTick;
     DWORD lostAt;
     DWORD nextReopen;
     HWAVEIN unclosed[kMostUnclosedDevices];
@@ -199,7 +200,7 @@ int StartCapture(HWND dialog, const WAVEFORMATEX* format)
         return kCaptureNoDevice;
     }
     capture.stage = kCapturing;
-    capture.lastAnswer = waveInput.now();
+    capture.lastAnswer = capture.lastTick = waveInput.now();
     return kCaptureStarted;
 }
 
@@ -239,8 +240,7 @@ static void LoseDevice()
 {
     const DWORD now = waveInput.now();
     capture.stage = kWaitingForDevice;
-    capture.lostAt = now;
-    capture.nextReopen = now + kReopenIntervalMs;
+    capture.lostAt = capture.nextReopen = now;
     waveInput.reset(capture.device);
     TakeBackBuffers(true);
     if (capture.stage == kWaitingForDevice)
@@ -282,6 +282,9 @@ void OnBufferDone(HWND, HWAVEIN device, WAVEHDR* header)
         return;
     capture.lastAnswer = waveInput.now();
     HandOver(slot);
+    // The session's end may have let the device go while the bytes were handed over.
+    if (capture.buffers[slot] != header || capture.device != device)
+        return;
     if (capture.stage != kCapturing) {
         Advance();
         return;
@@ -310,6 +313,9 @@ static void TryReopen(DWORD now)
 void OnCaptureTick()
 {
     const DWORD now = waveInput.now();
+    if (now - capture.lastTick > kProgramHeldUpMs)
+        capture.lastAnswer = now;
+    capture.lastTick = now;
     const DWORD unanswered = now - capture.lastAnswer;
     switch (capture.stage) {
     case kCapturing:

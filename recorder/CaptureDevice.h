@@ -18,14 +18,20 @@ const int kCaptureNoDevice = 1;
 const int kCaptureNoMemory = 2;
 
 // A device that has not handed back a buffer this long after the previous one (one second of
-// capture plus four seconds' grace) is lost.
-const DWORD kBufferOverdueMs = 5000;
+// capture plus two seconds' grace) is lost. Its notifications wait in the same queue as the
+// watchdog's tick and are handled first, so a busy program does not make a device look lost.
+const DWORD kBufferOverdueMs = 3000;
+
+// Ticks this far apart mean the program itself was held up (frozen, or the machine asleep): the
+// device gets its grace afresh rather than being taken for lost.
+const DWORD kProgramHeldUpMs = 3000;
 
 // A device that has not answered the stop's reset or close this long is given up.
 const DWORD kDeviceAnswerMs = 4000;
 
-// A lost device is opened again this often: soon enough that a hiccup costs a few seconds, and no
-// more often, because every open of a driver that is being re-enumerated costs it work.
+// A lost device is opened again at the next tick, then this often: soon enough that a hiccup costs a
+// few seconds, and no more often, because every open of a driver that is being re-enumerated costs
+// it work.
 const DWORD kReopenIntervalMs = 2000;
 // A device away this long has most likely been unplugged; it is tried less often from then on.
 const DWORD kSlowReopenAfterMs = 60000;

@@ -254,24 +254,46 @@ static void MarkGap(HWND dialog, bool inGap)
     InvalidateRect(GetDlgItem(dialog, IDC_COUNTER), nullptr, TRUE);
 }
 
+static void QueueSilence(ULONGLONG bytes)
+{
+    RecordingState& s = recordingState;
+    const ULONGLONG silence = currentQueue->AppendSilence(bytes);
+    s.queuedBytes += silence;
+    s.silenceBytes += silence;
+    EstimateSize();
+}
+
+static ULONGLONG UpToTheLimit(ULONGLONG milliseconds)
+{
+    const ULONGLONG limit = recordingState.limitMilliseconds;
+    return startupOptions.timeLimitSeconds > 0 && milliseconds > limit ? limit : milliseconds;
+}
+
+// The first audio after a gap was captured in the second before it came: silence stands in for
+// the time the device took to start.
+static void EndGap(HWND dialog, DWORD bytes)
+{
+    RecordingState& s = recordingState;
+    if (!s.inGap || CurrentCaptureStage() != kCapturing)
+        return;
+    const ULONGLONG due = BytesFor(UpToTheLimit(AdvanceClock()));
+    if (due > s.queuedBytes + bytes)
+        QueueSilence(due - s.queuedBytes - bytes);
+    MarkGap(dialog, false);
+}
+
 // Silence stands in for the audio that has not come, so that the file keeps the wall clock up to
 // untilMs (never past the time limit): all of it while the device is away, and while a capturing
 // device is late, up to where one on time would be. What a device delivers beyond is never cut.
 static void KeepWallClock(HWND dialog, ULONGLONG untilMs, bool deviceAway)
 {
     RecordingState& s = recordingState;
-    if (startupOptions.timeLimitSeconds > 0 && untilMs > s.limitMilliseconds)
-        untilMs = s.limitMilliseconds;
-    const ULONGLONG due = BytesFor(untilMs);
+    const ULONGLONG due = BytesFor(UpToTheLimit(untilMs));
     const ULONGLONG behind = deviceAway ? 0 : BytesFor(kLateDeviceMs);
     if (due <= s.queuedBytes + behind)
         return;
-    const ULONGLONG silence = due - s.queuedBytes - (deviceAway ? 0 : BytesFor(kMillisecondsPerSecond));
     MarkGap(dialog, true);
-    currentQueue->AppendSilence(silence);
-    s.queuedBytes += silence;
-    s.silenceBytes += silence;
-    EstimateSize();
+    QueueSilence(due - s.queuedBytes - (deviceAway ? 0 : BytesFor(kMillisecondsPerSecond)));
 }
 
 void OnCapturedAudio(HWND dialog, const void* data, DWORD bytes)
@@ -281,8 +303,7 @@ void OnCapturedAudio(HWND dialog, const void* data, DWORD bytes)
     EstimateSize();
     if (bytes > 0) {
         // What a lost device had finished closes no gap; audio from a device that captures does.
-        if (CurrentCaptureStage() == kCapturing)
-            MarkGap(dialog, false);
+        EndGap(dialog, bytes);
         s.queuedBytes += bytes;
         currentQueue->Append(data, bytes);
         // The queue's message runs a message loop, in which the recording may have been stopped.

@@ -71,6 +71,10 @@ class LineIn:
         """Ends the sound server, as an unplugged interface or a driver reset ends a device."""
         subprocess.run([LINE_IN, "stop", self.runtime])
 
+    def restart_server(self):
+        """The sound server back after stop_server, as a device plugged in again; it plays nothing yet."""
+        subprocess.run([LINE_IN, "start", self.runtime], check=True)
+
     def close(self):
         if self.player:
             self.player.kill()

@@ -14,6 +14,7 @@
 //   probe settext CAPTION ID T   sets a control's text, as typing would
 //   probe fit CAPTION            per label and button: id, its text's width in the dialog's font, the
 //                                width it has
+//   probe red CAPTION ID         how many of a control's pixels on the screen are red
 //   probe hold PATH MS           opens a file without sharing it and keeps it open for MS
 // CAPTION "owned-by:C" names the enabled window that the window captioned C owns (its dialog
 // box); "rect" also prints the window's caption.
@@ -169,6 +170,33 @@ static BOOL CALLBACK PrintFit(HWND control, LPARAM)
     return TRUE;
 }
 
+// Read back from the screen, as a user would see the control.
+static int RedPixels(HWND control)
+{
+    const BYTE kBright = 160, kDim = 100;
+    RECT rect;
+    GetWindowRect(control, &rect);
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    GdiFlush();
+    int red = 0;
+    const RGBQUAD* pixel = static_cast<const RGBQUAD*>(bits);
+    for (int i = 0; bits && i < width * height; ++i)
+        red += pixel[i].rgbRed > kBright && pixel[i].rgbGreen < kDim && pixel[i].rgbBlue < kDim;
+    SelectObject(memory, previous);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return red;
+}
+
 static int WaitGone(const char* caption, DWORD timeoutMs)
 {
     const DWORD started = GetTickCount();
@@ -225,6 +253,8 @@ int main(int argc, char** argv)
         printf("%d\n", GetForegroundWindow() == window ? 1 : 0);
     } else if (strcmp(command, "fit") == 0) {
         EnumChildWindows(window, PrintFit, 0);
+    } else if (strcmp(command, "red") == 0 && argc > 3) {
+        printf("%d\n", RedPixels(GetDlgItem(window, atoi(argv[3]))));
     } else if (strcmp(command, "topmost") == 0) {
         printf("%d\n", GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST ? 1 : 0);
     } else if (strcmp(command, "rect") == 0) {
