@@ -9,6 +9,13 @@ enum BufferPlace {
     kBufferReturned,  // ours and still prepared: given back, or not yet handed over
     kBufferInDevice,
     kBufferInHand,  // its bytes are being handed to the recording
+    kBufferKept,  // a lost device did not give it back: it may still write to it
+};
+
+// A lost device whose handle refused to close, and the buffers it kept, freed once it closes.
+struct UnclosedDevice {
+    HWAVEIN device;
+    WAVEHDR* kept[kCaptureBuffers];
 };
 
 struct CaptureState {
@@ -19,13 +26,17 @@ struct CaptureState {
     HWAVEIN closingDevice;  // the closed device whose notification ends the stop
     WAVEHDR* buffers[kCaptureBuffers];
     BufferPlace places[kCaptureBuffers];
+    // The order in which the buffers were handed to the device, which fills them in that order.
+    DWORD handedOver[kCaptureBuffers];
+    DWORD handovers;
     int buffersInDevice;
-    // When the device last answered: a buffer back, the start, the stop's reset or the close.
+    // When the device last answered the stop: its reset or its close.
     DWORD lastAnswer;
-    DWORD lastTick;
+    // By when the device must hand back its next buffer.
+    DWORD bufferDue;
     DWORD lostAt;
     DWORD nextReopen;
-    HWAVEIN unclosed[kMostUnclosedDevices];
+    UnclosedDevice unclosed[kMostUnclosedDevices];
 };
 
 static CaptureState capture = {};
@@ -86,32 +97,52 @@ static bool AnyInHand()
     return false;
 }
 
+static void FreeKept(WAVEHDR** kept)
+{
+    for (int slot = 0; slot < kCaptureBuffers; ++slot) {
+        if (kept[slot])
+            FreeBlock(kept[slot]);
+        kept[slot] = nullptr;
+    }
+}
+
 // Lets go of every buffer: one the device gave back is unprepared and freed; one it still holds
-// (or that is in hand at an abandonment) may still be written to, so it stays allocated for good.
-static void ReleaseBuffers()
+// may still be written to, so it is kept until the device has closed. One in hand at an
+// abandonment stays allocated for good.
+static void ReleaseBuffers(WAVEHDR** kept)
 {
     for (int slot = 0; slot < kCaptureBuffers; ++slot) {
         WAVEHDR* header = capture.buffers[slot];
         capture.buffers[slot] = nullptr;
-        if (header && capture.places[slot] == kBufferReturned &&
-            waveInput.unprepareHeader(capture.device, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR)
+        if (!header)
+            continue;
+        if (capture.places[slot] == kBufferInDevice || capture.places[slot] == kBufferKept)
+            kept[slot] = header;
+        else if (capture.places[slot] == kBufferReturned &&
+                 waveInput.unprepareHeader(capture.device, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR)
             FreeBlock(header);
     }
     capture.buffersInDevice = 0;
 }
 
 // The buffers are unprepared before the device is closed, as Windows requires. A handle that
-// refuses to close is kept and closed before the next open. True when the device closed.
+// refuses to close is kept, with what it holds, and closed before the next open. True when the
+// device closed; a device that closed holds no buffer any more.
 static bool CloseDevice()
 {
-    ReleaseBuffers();
+    WAVEHDR* kept[kCaptureBuffers] = {};
+    ReleaseBuffers(kept);
     HWAVEIN device = capture.device;
     capture.device = nullptr;
-    if (waveInput.close(device) == MMSYSERR_NOERROR)
+    if (waveInput.close(device) == MMSYSERR_NOERROR) {
+        FreeKept(kept);
         return true;
-    for (HWAVEIN& kept : capture.unclosed) {
-        if (!kept) {
-            kept = device;
+    }
+    for (UnclosedDevice& unclosed : capture.unclosed) {
+        if (!unclosed.device) {
+            unclosed.device = device;
+            for (int slot = 0; slot < kCaptureBuffers; ++slot)
+                unclosed.kept[slot] = kept[slot];
             break;
         }
     }
@@ -122,14 +153,16 @@ static bool CloseDevice()
 static int CloseUnclosedDevices()
 {
     int refusing = 0;
-    for (HWAVEIN& kept : capture.unclosed) {
-        if (!kept)
+    for (UnclosedDevice& unclosed : capture.unclosed) {
+        if (!unclosed.device)
             continue;
-        waveInput.reset(kept);
-        if (waveInput.close(kept) == MMSYSERR_NOERROR)
-            kept = nullptr;
-        else
+        waveInput.reset(unclosed.device);
+        if (waveInput.close(unclosed.device) == MMSYSERR_NOERROR) {
+            FreeKept(unclosed.kept);
+            unclosed.device = nullptr;
+        } else {
             ++refusing;
+        }
     }
     return refusing;
 }
@@ -148,16 +181,25 @@ static void HandOver(int slot)
     capture.places[slot] = kBufferReturned;
 }
 
-// After a reset: each buffer the device marked done is back (with its bytes kept when asked);
-// one it did not mark is left to it.
+// The buffer the device was given first among those it still holds, or -1.
+static int OldestInDevice()
+{
+    int oldest = -1;
+    for (int slot = 0; slot < kCaptureBuffers; ++slot) {
+        if (capture.buffers[slot] && capture.places[slot] == kBufferInDevice &&
+            (oldest < 0 || static_cast<LONG>(capture.handedOver[slot] - capture.handedOver[oldest]) < 0))
+            oldest = slot;
+    }
+    return oldest;
+}
+
+// After a reset: each buffer the device marked done is back, in the order it was filled (with its
+// bytes kept when asked); one it did not mark is left to it.
 static void TakeBackBuffers(bool keepBytes)
 {
-    for (int slot = 0; slot < kCaptureBuffers; ++slot) {
-        WAVEHDR* header = capture.buffers[slot];
-        if (!header || capture.places[slot] != kBufferInDevice)
-            continue;
-        if (!(header->dwFlags & WHDR_DONE)) {
-            capture.buffers[slot] = nullptr;
+    for (int slot = OldestInDevice(); slot >= 0; slot = OldestInDevice()) {
+        if (!(capture.buffers[slot]->dwFlags & WHDR_DONE)) {
+            capture.places[slot] = kBufferKept;
             --capture.buffersInDevice;
         } else if (keepBytes) {
             HandOver(slot);
@@ -189,6 +231,7 @@ int StartCapture(HWND dialog, const WAVEFORMATEX* format)
     for (int slot = 0; slot < kCaptureBuffers; ++slot) {
         capture.buffers[slot] = CreateBuffer(capture.device, format->nAvgBytesPerSec);
         capture.places[slot] = kBufferInDevice;
+        capture.handedOver[slot] = ++capture.handovers;
         if (!capture.buffers[slot]) {
             GiveUpDevice();
             return kCaptureNoMemory;
@@ -200,7 +243,7 @@ int StartCapture(HWND dialog, const WAVEFORMATEX* format)
         return kCaptureNoDevice;
     }
     capture.stage = kCapturing;
-    capture.lastAnswer = capture.lastTick = waveInput.now();
+    capture.bufferDue = waveInput.now() + kFirstBufferDueMs;
     return kCaptureStarted;
 }
 
@@ -280,7 +323,7 @@ void OnBufferDone(HWND, HWAVEIN device, WAVEHDR* header)
     if (!device || device != capture.device || slot < 0 || capture.places[slot] != kBufferInDevice ||
         !(header->dwFlags & WHDR_DONE))
         return;
-    capture.lastAnswer = waveInput.now();
+    capture.bufferDue = waveInput.now() + kBufferOverdueMs;
     HandOver(slot);
     // The session's end may have let the device go while the bytes were handed over.
     if (capture.buffers[slot] != header || capture.device != device)
@@ -294,6 +337,7 @@ void OnBufferDone(HWND, HWAVEIN device, WAVEHDR* header)
         return;
     }
     capture.places[slot] = kBufferInDevice;
+    capture.handedOver[slot] = ++capture.handovers;
     ++capture.buffersInDevice;
 }
 
@@ -310,16 +354,19 @@ static void TryReopen(DWORD now)
     StartCapture(capture.dialog, &capture.format);
 }
 
+void GiveDeviceGrace()
+{
+    capture.bufferDue = waveInput.now() + kBufferOverdueMs;
+}
+
 void OnCaptureTick()
 {
     const DWORD now = waveInput.now();
-    if (now - capture.lastTick > kProgramHeldUpMs)
-        capture.lastAnswer = now;
-    capture.lastTick = now;
     const DWORD unanswered = now - capture.lastAnswer;
     switch (capture.stage) {
     case kCapturing:
-        if (unanswered > kBufferOverdueMs)
+        // Read as a signed difference, across the clock's wrap.
+        if (static_cast<LONG>(now - capture.bufferDue) > 0)
             LoseDevice();
         break;
     case kCaptureStopping:
@@ -333,7 +380,6 @@ void OnCaptureTick()
             EndCapture();
         break;
     case kWaitingForDevice:
-        // The reopen is due once the clock has reached it, read as a signed difference across the wrap.
         if (!capture.device && static_cast<LONG>(now - capture.nextReopen) >= 0)
             TryReopen(now);
         break;

@@ -18,13 +18,11 @@ const int kCaptureNoDevice = 1;
 const int kCaptureNoMemory = 2;
 
 // A device that has not handed back a buffer this long after the previous one (one second of
-// capture plus two seconds' grace) is lost. Its notifications wait in the same queue as the
-// watchdog's tick and are handled first, so a busy program does not make a device look lost.
-const DWORD kBufferOverdueMs = 3000;
-
-// Ticks this far apart mean the program itself was held up (frozen, or the machine asleep): the
-// device gets its grace afresh rather than being taken for lost.
-const DWORD kProgramHeldUpMs = 3000;
+// capture plus one second's grace) is lost; its first buffer after a start may take a second more.
+// Its notifications wait in the same queue as the watchdog's tick and are handled first, so a busy
+// program does not make a device look lost.
+const DWORD kBufferOverdueMs = 2000;
+const DWORD kFirstBufferDueMs = 3000;
 
 // A device that has not answered the stop's reset or close this long is given up.
 const DWORD kDeviceAnswerMs = 4000;
@@ -66,6 +64,10 @@ void OnDeviceClosed(HWND dialog, HWAVEIN device);
 
 // The watchdog's tick: a device that stopped answering is lost or given up, a lost one reopened.
 void OnCaptureTick();
+
+// The program itself was held up (frozen, or the machine asleep), not the device: it gets its
+// grace afresh rather than being taken for lost.
+void GiveDeviceGrace();
 
 // Supplied by the recording control: the bytes of a buffer the device finished (any message that
 // they bring may run a message loop), the device lost, and capture ended after the stop.

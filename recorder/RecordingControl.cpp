@@ -46,7 +46,7 @@ static void PostStopCommand(HWND dialog)
 static void StartClock()
 {
     RecordingState& s = recordingState;
-    s.lastClockReading = waveInput.now();
+    s.lastClockReading = s.lastTickReading = waveInput.now();
     s.elapsedMilliseconds = 0;
 }
 
@@ -283,17 +283,16 @@ static void EndGap(HWND dialog, DWORD bytes)
 }
 
 // Silence stands in for the audio that has not come, so that the file keeps the wall clock up to
-// untilMs (never past the time limit): all of it while the device is away, and while a capturing
-// device is late, up to where one on time would be. What a device delivers beyond is never cut.
-static void KeepWallClock(HWND dialog, ULONGLONG untilMs, bool deviceAway)
+// untilMs (never past the time limit) but for what a device may still deliver.
+static void KeepWallClock(HWND dialog, ULONGLONG untilMs, ULONGLONG stillToComeMs)
 {
     RecordingState& s = recordingState;
     const ULONGLONG due = BytesFor(UpToTheLimit(untilMs));
-    const ULONGLONG behind = deviceAway ? 0 : BytesFor(kLateDeviceMs);
-    if (due <= s.queuedBytes + behind)
+    const ULONGLONG stillToCome = BytesFor(stillToComeMs);
+    if (due <= s.queuedBytes + stillToCome)
         return;
     MarkGap(dialog, true);
-    QueueSilence(due - s.queuedBytes - (deviceAway ? 0 : BytesFor(kMillisecondsPerSecond)));
+    QueueSilence(due - s.queuedBytes - stillToCome);
 }
 
 void OnCapturedAudio(HWND dialog, const void* data, DWORD bytes)
@@ -317,7 +316,7 @@ void OnCapturedAudio(HWND dialog, const void* data, DWORD bytes)
 void OnCaptureLost(HWND dialog)
 {
     MarkGap(dialog, true);
-    KeepWallClock(dialog, AdvanceClock(), true);
+    KeepWallClock(dialog, AdvanceClock(), 0);
 }
 
 void OnCaptureEnded(HWND dialog)
@@ -360,7 +359,7 @@ static void FinishRecording(HWND dialog)
     RecordingState& s = recordingState;
     // A recording stopped while no input came is as long as the time it ran.
     if (s.inGap)
-        KeepWallClock(dialog, s.stoppedAtMilliseconds, true);
+        KeepWallClock(dialog, s.stoppedAtMilliseconds, 0);
     currentQueue->SetFinished();
     KeepSystemAwake(false);
     SetDlgItemTextA(dialog, IDC_RECORD, "Recode");
@@ -391,9 +390,18 @@ void OnWatchdogTick(HWND dialog)
     DismissMessagesPastTheLimit();
     if (!s.recording)
         return;
+    const DWORD now = waveInput.now();
+    const bool heldUp = now - s.lastTickReading > kProgramHeldUpMs;
+    s.lastTickReading = now;
     if (!s.stopRequested) {
         const ULONGLONG elapsed = AdvanceClock();
-        KeepWallClock(dialog, elapsed, CurrentCaptureStage() == kWaitingForDevice);
+        if (CurrentCaptureStage() == kWaitingForDevice) {
+            KeepWallClock(dialog, elapsed, 0);
+        } else if (heldUp) {
+            // The buffer that was being filled when the program stopped is still to come.
+            GiveDeviceGrace();
+            KeepWallClock(dialog, elapsed, kMillisecondsPerSecond);
+        }
         // No buffer brings the counters and limits while no input comes.
         if (s.inGap)
             ShowLimits(dialog, elapsed);

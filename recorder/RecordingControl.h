@@ -20,6 +20,7 @@ struct RecordingState {
     // watchdog tick, so that limits of any length are kept.
     ULONGLONG elapsedMilliseconds;
     DWORD lastClockReading;
+    DWORD lastTickReading;
     ULONGLONG stoppedAtMilliseconds;
     // The time limit in milliseconds, 64 bits wide so that a limit of any length stops on time.
     ULONGLONG limitMilliseconds;
@@ -41,9 +42,9 @@ const DWORD kSizeLimitBytes = 2040109420;
 const UINT_PTR kWatchdogTimer = 1;
 const UINT kWatchdogPeriodMs = 1000;
 
-// A capturing device this far behind the clock is late, and silence stands in for what it has not
-// delivered, up to where a device that answers on time would be (a buffer's second behind).
-const DWORD kLateDeviceMs = 2000;
+// Watchdog ticks this far apart mean the program itself was held up (frozen, or the machine
+// asleep): silence stands in for the time, and the device is not taken for lost.
+const DWORD kProgramHeldUpMs = 3000;
 
 // How far past its time limit an unattended run may go before the limit is enforced without the
 // device's help and the program's messages are dismissed.

@@ -575,11 +575,12 @@ TEST_F(RecordingControlTest, LostDeviceIsBridgedWithSilenceAndOpenedAgain)
     };
     const DWORD kAbsentMs = 12000;
     const Loss kLosses[] = {
-        {"vanishes for eleven seconds", false, false, 0, 0, kAbsentMs, {0, 6000, 8000, 10000, 12000}, 15000, "00:00:11"},
+        {"vanishes for eleven seconds", false, false, 0, 0, kAbsentMs, {0, 5000, 7000, 9000, 11000, 13000}, 16000,
+         "00:00:12"},
         {"refuses a buffer", true, false, 0, 0, 3000, {0, 2000, 4000}, 7000, "00:00:01"},
         {"its close keeps failing", true, false, 2, 0, 3000, {0, 2000, 4000}, 7000, "00:00:01"},
         {"reopens fail several times", true, false, 0, 3, 3000, {0, 2000, 4000, 6000, 8000}, 11000, "00:00:05"},
-        {"a finished buffer waits at the loss", false, true, 0, 0, 5000, {0, 6000}, 9000, "00:00:03"},
+        {"a finished buffer waits at the loss", false, true, 0, 0, 4000, {0, 5000}, 8000, "00:00:02"},
     };
     for (const Loss& loss : kLosses) {
         SCOPED_TRACE(loss.name);

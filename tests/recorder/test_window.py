@@ -252,13 +252,23 @@ class FailureTest(RecorderTestCase):
     def test_lost_device_is_bridged_and_the_unattended_recording_goes_on(self):
         program, started = self.recording("/P128_44_2", "/A", "/T40", "bridged.mp3")
         recovered = self.outage(started, 5, 15)
+        # A stall without the device vanishing: the sink, and so its monitor, suspended.
+        time.sleep(max(0, started + 24 - time.monotonic()))
+        pactl = ["pactl", "suspend-sink", "linein_feed"]
+        subprocess.run(pactl + ["1"], env=self.line_in.env, check=True)
+        self.assertIsNotNone(self.wait_red(True, 9.5), "a stalled device turns the counter red too")
+        time.sleep(max(0, started + 34 - time.monotonic()))
+        subprocess.run(pactl + ["0"], env=self.line_in.env, check=True)
+        stall_recovered = self.wait_red(False, 6)
+        self.assertIsNotNone(stall_recovered, "the counter turns back once the sink runs again")
         self.assertEqual(0, program.wait(timeout=60))
         ended = time.monotonic() - started
         self.assertLess(ended, 40 + EXIT_AFTER_LIMIT_SECONDS, "the program exits by itself after its limit")
         path = os.path.join(self.folder, "bridged.mp3")
         self.assertTagCountsTheFrames(path)
-        quiet = self.assertToneAroundGaps(path, [(5, 10 + recovered)], (39, 40))
-        print(f"bridged: device back {recovered:.1f} s after the server; silences {quiet}")
+        quiet = self.assertToneAroundGaps(path, [(5, 10 + recovered), (24, 10 + stall_recovered)], (39, 40))
+        print(f"bridged: device back {recovered:.1f} s after the server, {stall_recovered:.1f} s after the sink; "
+              f"silences {quiet}")
 
     def test_lost_device_without_a_limit_is_reported_when_stopped(self):
         program, started = self.recording("/P64_22_1", "/A", "bridged.mp3")
