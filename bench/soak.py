@@ -1,6 +1,8 @@
-"""The soak of bench/soak. Usage: soak.py WORK_FOLDER MINUTES."""
+"""The soak of bench/soak. Usage: soak.py WORK_FOLDER MINUTES [--hiccups]."""
+import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -12,6 +14,7 @@ import harness  # noqa: E402
 
 WORK = sys.argv[1]
 MINUTES = float(sys.argv[2])
+HICCUPS = "--hiccups" in sys.argv[3:]
 LIMIT_SECONDS = int(MINUTES * 60)
 RATE = 48000
 # Whole-hertz tones with no common factor with each other or the rate but 1 and 3: a dropped or
@@ -26,6 +29,15 @@ BASELINE_SECONDS = 300
 SIGNAL_LEAD_SECONDS = 2
 # The encoder's start and the last frame's padding are not the tone.
 EDGE_SECONDS = 0.2
+# With --hiccups: every five minutes from the first two and a half, the line-in's server is ended
+# for a while and started again, or the program is frozen (a sleep's stand-in), in this order.
+HICCUP_EVERY_SECONDS = 300
+FIRST_HICCUP_SECONDS = 150
+HICCUPS_IN_TURN = (("server", 1), ("server", 5), ("server", 30), ("freeze", 30))
+# A phase break this close to a silence belongs to it (the tone starts again with its own phase).
+GAP_MARGIN_SECONDS = 0.5
+# A program break this close to one in the control recording is the source's own.
+SOURCE_MATCH_SECONDS = 1.0
 
 
 def play_tones(line_in, seconds):
@@ -50,24 +62,82 @@ def process_sample(pid):
     return rss, (int(fields[11]) + int(fields[12])) / ticks
 
 
+class Control:
+    """The line-in recorded beside the program by parecord, one segment per life of the server, so
+    that a break in the source itself is told apart from one of the program's."""
+
+    def __init__(self, folder, line_in, started):
+        self.folder, self.line_in, self.started = folder, line_in, started
+        self.segments = []
+        self.recorder = None
+
+    def start(self):
+        path = os.path.join(self.folder, f"control-{len(self.segments)}.wav")
+        self.recorder = subprocess.Popen(["parecord", "--device=linein_feed.monitor", f"--rate={RATE}", "--channels=2",
+                                          "--format=s16le", "--file-format=wav", "--latency-msec=200", path],
+                                         env=self.line_in.env, stderr=subprocess.DEVNULL)
+        self.segments.append((time.monotonic() - self.started, path))
+
+    def stop(self):
+        if self.recorder and self.recorder.poll() is None:
+            self.recorder.terminate()
+        if self.recorder:
+            self.recorder.wait()
+
+
+def hiccup(number, program, line_in, players, control, started):
+    """Carries out one hiccup; its kind, when it began and how long it lasted (seconds since the start)."""
+    kind, seconds = HICCUPS_IN_TURN[number % len(HICCUPS_IN_TURN)]
+    began = time.monotonic() - started
+    if kind == "freeze":
+        os.kill(program.process.pid, signal.SIGSTOP)
+        time.sleep(seconds)
+        os.kill(program.process.pid, signal.SIGCONT)
+    else:
+        # The control first, so that its file is closed whole.
+        control.stop()
+        line_in.stop_server()
+        for child in players:
+            child.kill()
+            child.wait()
+        time.sleep(seconds)
+        line_in.restart_server()
+        players[:] = play_tones(line_in, LIMIT_SECONDS + 60)
+        control.start()
+    return kind, began, time.monotonic() - started - began
+
+
 def record(folder):
     line_in = harness.LineIn(folder)
-    synth, player = play_tones(line_in, LIMIT_SECONDS + 60)
-    samples = []
+    players = list(play_tones(line_in, LIMIT_SECONDS + 60))
+    samples, hiccups = [], []
+    control = None
     try:
         time.sleep(SIGNAL_LEAD_SECONDS)
         program = harness.Program(folder, line_in)
         process = program.start("/P320_48_2", "/A", f"/T{LIMIT_SECONDS}", "soak.mp3")
         started = time.monotonic()
+        control = Control(folder, line_in, started)
+        control.start()
+        next_hiccup = FIRST_HICCUP_SECONDS if HICCUPS else float("inf")
+        next_sample = 0
         while process.poll() is None:
-            try:
-                samples.append((time.monotonic() - started, *process_sample(process.pid)))
-            except (OSError, StopIteration):
-                pass
-            time.sleep(SAMPLE_EVERY_SECONDS)
-        return process.returncode, time.monotonic() - started, samples
+            now = time.monotonic() - started
+            if now >= next_hiccup and now < LIMIT_SECONDS - HICCUP_EVERY_SECONDS / 5:
+                hiccups.append(hiccup(len(hiccups), program, line_in, players, control, started))
+                next_hiccup += HICCUP_EVERY_SECONDS
+            if now >= next_sample:
+                try:
+                    samples.append((now, *process_sample(process.pid)))
+                except (OSError, StopIteration):
+                    pass
+                next_sample += SAMPLE_EVERY_SECONDS
+            time.sleep(0.5)
+        return process.returncode, time.monotonic() - started, samples, hiccups, control.segments
     finally:
-        for child in (player, synth):
+        if control:
+            control.stop()
+        for child in reversed(players):
             child.kill()
             child.wait()
         line_in.close()
@@ -137,22 +207,65 @@ def summarise(samples):
           f"{BASELINE_SECONDS // 60} min (baseline), {100 * last_rate:.1f} % over the last, ratio {last_rate / first_rate:.3f}")
 
 
+def print_hiccups(hiccups, quiet, breaks, control_breaks):
+    """Per hiccup the silence found in the file where it happened, and the breaks outside them."""
+    spans = [(a, b + 0.01) for a, b in stretches(sorted(set(quiet[0]) | set(quiet[1])))]
+    print("  hiccup            began (s)  outage (s)  silence in the file (s)  excess (s)")
+    matched = []
+    for kind, began, lasted in hiccups:
+        # The file keeps the wall clock from a moment after the program's start.
+        near = [span for span in spans if abs(span[0] - began) < 5]
+        silence = sum(b - a for a, b in near)
+        matched.extend(near)
+        label = f"{kind} {round(lasted)} s"
+        excess = f"{silence - lasted:+.2f}" if near else "no silence found"
+        print(f"  {label:<17} {began:9.1f}  {lasted:10.2f}  {silence:23.2f}  {excess}")
+    other = [span for span in spans if span not in matched]
+    print(f"  silences not at a hiccup: {len(other)}" + (" at " + ", ".join(f"{a:.2f}-{b:.2f}" for a, b in other[:10])
+                                                        if other else ""))
+    for name, times in zip(("left", "right"), breaks):
+        outside = [t for t in times if not any(a - GAP_MARGIN_SECONDS <= t <= b + GAP_MARGIN_SECONDS for a, b in spans)]
+        in_source = [t for t in outside if any(abs(t - c) <= SOURCE_MATCH_SECONDS for c in control_breaks)]
+        print(f"  {name}: {len(outside)} phase breaks outside the silences, {len(in_source)} of them also in the "
+              f"control recording" + (f" (at {', '.join(f'{t:.2f}' for t in outside[:10])} s)" if outside else ""))
+
+
+def control_breaks(segments):
+    """The control recording's phase breaks, as seconds since the program's start."""
+    found = []
+    for began, path in segments:
+        if not os.path.exists(path) or os.path.getsize(path) < RATE * 4:
+            continue
+        _, report = analyse(path)
+        for breaks, _ in report:
+            found.extend(began + t for t in breaks)
+    return sorted(set(round(t, 2) for t in found))
+
+
 def main():
     folder = os.path.join(WORK, "run")
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
-    code, wall, samples = record(folder)
+    code, wall, samples, hiccups, segments = record(folder)
+    with open(os.path.join(folder, "hiccups.json"), "w") as f:
+        json.dump({"hiccups": hiccups, "segments": segments}, f)
     seconds, report = analyse(os.path.join(folder, "soak.mp3"))
     print(f"Soak: /P320_48_2 /A /T{LIMIT_SECONDS} from the virtual line-in, {TONES[0]} Hz left and {TONES[1]} Hz right "
-          f"(Wine on the i386 emulator)")
+          f"(Wine on the i386 emulator)" + (", with hiccups" if hiccups else ""))
     print(f"  exit code {code} after {wall:.1f} s")
     print(f"  decoded {seconds:.3f} s against the limit of {LIMIT_SECONDS} s, ratio {seconds / LIMIT_SECONDS:.5f}")
-    for name, (breaks, quiet) in zip(("left", "right"), report):
-        print(f"  {name}: {len(breaks)} phase breaks over {PHASE_BREAK_RADIANS} rad between 10 ms windows"
-              + (f" at {', '.join(f'{t:.2f}' for t in breaks[:20])} s" if breaks else ""))
-        spans = stretches(quiet)
-        print(f"  {name}: {len(spans)} quiet stretches (under {QUIET_SHARE:.0%} of the median level)"
-              + (" at " + ", ".join(f"{a:.2f}-{b + 0.01:.2f}" for a, b in spans[:20]) + " s" if spans else ""))
+    if hiccups:
+        source = control_breaks(segments)
+        print(f"  control recording (parecord beside the program, {len(segments)} segments): {len(source)} phase breaks"
+              + (f" at {', '.join(f'{t:.2f}' for t in source[:10])} s" if source else ""))
+        print_hiccups(hiccups, [q for _, q in report], [b for b, _ in report], source)
+    else:
+        for name, (breaks, quiet) in zip(("left", "right"), report):
+            print(f"  {name}: {len(breaks)} phase breaks over {PHASE_BREAK_RADIANS} rad between 10 ms windows"
+                  + (f" at {', '.join(f'{t:.2f}' for t in breaks[:20])} s" if breaks else ""))
+            spans = stretches(quiet)
+            print(f"  {name}: {len(spans)} quiet stretches (under {QUIET_SHARE:.0%} of the median level)"
+                  + (" at " + ", ".join(f"{a:.2f}-{b + 0.01:.2f}" for a, b in spans[:20]) + " s" if spans else ""))
     if samples:
         summarise(samples)
 

@@ -15,6 +15,7 @@ static const unsigned long kBitsPerSample = 16;
 static const unsigned long kFirstEncoderFailure = kMpgeWriteFailed;
 static const char kNoFpuMessage[] = "FPU(浮動小数点演算ユニット)が存在しません。\n";
 static const char kInitializeFailedMessage[] = "エンコーダの初期化に失敗しました。\n";
+static const char kNoSse2Message[] = "このプロセッサはSSE2に対応していないため、エンコーダを使えません。\n";
 static const char kBadConfigurationMessage[] =
     "エンコード設定が正しくありません。\nMP3ファイルが他のアプリで使用されていないか確認してください。";
 static const char kEncodeFailedMessage[] =
@@ -62,6 +63,13 @@ static void ConfigureEncoder(EncoderInputRecord* input)
     e.setConfigure(kMpgeReserved9, 1, nullptr);
 }
 
+static const char* InitializeFailureMessage(MpgeResult result)
+{
+    if (result == kMpgeNoFpu)
+        return kNoFpuMessage;
+    return result == kMpgeNoSse2 ? kNoSse2Message : kInitializeFailedMessage;
+}
+
 DWORD WINAPI EncoderWorker(void* dialogWindow)
 {
     HWND dialog = static_cast<HWND>(dialogWindow);
@@ -70,7 +78,7 @@ DWORD WINAPI EncoderWorker(void* dialogWindow)
     if (initialized != kMpgeOk) {
         // Nobody would read the queue any more: the recording stops rather than grow it for hours.
         PostStop(dialog);
-        ShowMessage(nullptr, initialized == kMpgeNoFpu ? kNoFpuMessage : kInitializeFailedMessage, kMessageCaption);
+        ShowMessage(nullptr, InitializeFailureMessage(initialized), kMessageCaption);
         return kWorkerInitializeFailed;
     }
     EncoderInputRecord input;

@@ -170,8 +170,11 @@ INT_PTR CALLBACK RecorderDialogProcedure(HWND dialog, UINT message, WPARAM wPara
     case WM_CTLCOLORSTATIC:
         return OnControlColour(dialog, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_ENDSESSION:
-        if (wParam)
+        // WM_DESTROY does not come when the session ends.
+        if (wParam) {
             OnSessionEnd(dialog);
+            SaveDialogPosition(dialog);
+        }
         return kHandled;
     case MM_WIM_OPEN:
         return kHandled;

@@ -17,11 +17,18 @@ static const WORD kBitsPerSample = 16;
 static const int kBitsPerByte = 8;
 static const ULONGLONG kMillisecondsPerSecond = 1000;
 static const DWORD kNotificationPollMs = 10;
+// Windows lets an application hold up the end of the session about five seconds; the device gets
+// a second and a half of them, the encoder's backlog and the tag the rest.
+static const DWORD kSessionDeviceMs = 1500;
+static const wchar_t kSessionEndReason[] = L"録音ファイルを仕上げています。";
 // XP's headers and XP itself know no away mode; later systems keep recording through it.
 static const EXECUTION_STATE kAwayModeRequired = 0x00000040;
 static const char kDeviceMessage[] = "録音デバイスを開けませんでした。\nライン入力が使えるか確認してください。";
 static const char kPreparationMessage[] = "録音の準備に失敗しました。\nメモリが足りない可能性があります。";
 static const char kSizeLimitMessage[] = "録音ファイルのサイズが 2GB の95%に達したので、\n録音を中止しました。";
+static const char kOutputPathMessage[] =
+    "このファイルには録音できません。\n%s\nフォルダ名やデバイス名、読み取り専用のファイルではない、書き込めるファイル名を指定してください。";
+static const char kDevicePathPrefix[] = "\\\\.\\";
 static const char kGapsMessage[] = "録音中に入力が %d 回途切れました。無音で補った時間: %02d:%02d:%02d";
 
 static void FinishRecording(HWND dialog);
@@ -60,26 +67,10 @@ static ULONGLONG AdvanceClock()
     return s.elapsedMilliseconds;
 }
 
-// A run started with /T and a limit: nobody may be there to answer its messages.
+// A run started with /T and a limit closes itself: nobody may be there to answer its messages.
 static bool IsUnattended()
 {
     return startupOptions.exitAfterTimeLimit && startupOptions.timeLimitSeconds > 0;
-}
-
-static bool UnattendedLimitPassed()
-{
-    return IsUnattended() && AdvanceClock() >= recordingState.limitMilliseconds + kLimitGraceMs;
-}
-
-// Once an unattended run's limit has passed, its messages on either thread give way.
-static void DismissMessagesPastTheLimit()
-{
-    RecordingState& s = recordingState;
-    if (!UnattendedLimitPassed())
-        return;
-    DismissMessages(GetCurrentThreadId());
-    if (s.worker)
-        DismissMessages(s.workerThreadId);
 }
 
 // While a recording runs the system must not sleep; where away mode is refused (XP), without it.
@@ -133,6 +124,31 @@ static void AbandonStart(HWND dialog, const char* message)
     CloseOrStayIdle(dialog, true);
 }
 
+// A path that cannot take the recording: a folder, a folder that does not exist, a device, a
+// read-only file. A file that another program holds is left to the encoder, whose message says so.
+// A file made here to find out is removed again, so that a start that fails leaves none behind.
+static bool OutputPathTakesARecording(const char* path)
+{
+    const int kPrefixLength = sizeof kDevicePathPrefix - 1;
+    int same = 0;
+    while (same < kPrefixLength && path[same] == kDevicePathPrefix[same])
+        ++same;
+    if (same == kPrefixLength)
+        return false;
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
+        return false;
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION;
+    const bool onDisk = GetFileType(file) == FILE_TYPE_DISK;
+    CloseHandle(file);
+    if (onDisk && attributes == INVALID_FILE_ATTRIBUTES)
+        DeleteFileA(path);
+    return onDisk;
+}
+
 static void StartRecording(HWND dialog)
 {
     RecordingState& s = recordingState;
@@ -144,7 +160,19 @@ static void StartRecording(HWND dialog)
     s.limitMilliseconds = startupOptions.timeLimitSeconds * kMillisecondsPerSecond;
     // From here on even a start that fails keeps an unattended run's limit.
     StartClock();
-    SetTimer(dialog, kWatchdogTimer, kWatchdogPeriodMs, nullptr);
+    if (IsUnattended())
+        DismissMessagesAfter(s.limitMilliseconds + kLimitGraceMs);
+    // Without its watchdog a recording would have no time-limit backstop and never notice a lost device.
+    if (!SetTimer(dialog, kWatchdogTimer, kWatchdogPeriodMs, nullptr)) {
+        AbandonStart(dialog, kPreparationMessage);
+        return;
+    }
+    if (!OutputPathTakesARecording(startupOptions.outputPath)) {
+        char text[sizeof kOutputPathMessage + MAX_PATH];
+        wsprintfA(text, kOutputPathMessage, startupOptions.outputPath);
+        AbandonStart(dialog, text);
+        return;
+    }
     ReadSettingsFromDialog(dialog);
     FillFormat(&s.format);
     LRESULT position = SendDlgItemMessageA(dialog, IDC_BITRATE, CB_GETCURSEL, 0, 0);
@@ -329,12 +357,15 @@ bool IsWaitingForInput()
     return recordingState.recording && recordingState.inGap;
 }
 
-// Waits for the worker to end; meanwhile an unattended run past its limit has its messages dismissed.
+// Waits for the worker to end while answering the messages sent to the window, so that Windows and
+// other programs keep getting answers; posted ones wait, since they could re-enter the recording.
 static DWORD WaitForWorker()
 {
     RecordingState& s = recordingState;
-    while (WaitForSingleObject(s.worker, kWatchdogPeriodMs) == WAIT_TIMEOUT)
-        DismissMessagesPastTheLimit();
+    while (MsgWaitForMultipleObjects(1, &s.worker, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
     DWORD exitCode = 1;
     GetExitCodeThread(s.worker, &exitCode);
     CloseHandle(s.worker);
@@ -387,7 +418,6 @@ static void FinishRecording(HWND dialog)
 void OnWatchdogTick(HWND dialog)
 {
     RecordingState& s = recordingState;
-    DismissMessagesPastTheLimit();
     if (!s.recording)
         return;
     const DWORD now = waveInput.now();
@@ -414,22 +444,33 @@ void OnWatchdogTick(HWND dialog)
 void OnSessionEnd(HWND dialog)
 {
     RecordingState& s = recordingState;
-    if (!s.recording)
+    // Nobody reads a message now, and one that waited would hold up the end of the session.
+    DismissMessagesAfter(0);
+    if (!s.recording && !s.worker)
         return;
     s.sessionEnding = 1;
-    RequestStop();
-    // The message loop will not run again: the device's answers are handled here.
-    const DWORD started = GetTickCount();
-    while (s.recording && GetTickCount() - started < kDeviceAnswerMs) {
-        MSG message;
-        if (PeekMessageA(&message, dialog, MM_WIM_OPEN, MM_WIM_DATA, PM_REMOVE))
-            DispatchMessageA(&message);
-        else
-            Sleep(kNotificationPollMs);
-    }
+    if (waveInput.blockShutdown)
+        waveInput.blockShutdown(dialog, kSessionEndReason);
     if (s.recording) {
-        AbandonCapture();
-        FinishRecording(dialog);
+        RequestStop();
+        // The message loop will not run again: the device's answers are handled here.
+        const DWORD started = waveInput.now();
+        while (s.recording && waveInput.now() - started < kSessionDeviceMs) {
+            MSG message;
+            if (PeekMessageA(&message, dialog, MM_WIM_OPEN, MM_WIM_DATA, PM_REMOVE))
+                DispatchMessageA(&message);
+            else
+                Sleep(kNotificationPollMs);
+        }
+        if (s.recording) {
+            AbandonCapture();
+            FinishRecording(dialog);
+        }
+    } else {
+        // The session ends while the recording's end waits for the worker: the file is completed first.
+        WaitForSingleObject(s.worker, INFINITE);
     }
+    if (waveInput.unblockShutdown)
+        waveInput.unblockShutdown(dialog);
     s.sessionEnding = 0;
 }

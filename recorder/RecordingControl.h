@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include "startup/StartupOptions.h"
+
 // The running recording; the dialog's thread alone changes it. The device's life is the capture
 // device's.
 struct RecordingState {
@@ -46,9 +48,6 @@ const UINT kWatchdogPeriodMs = 1000;
 // asleep): silence stands in for the time, and the device is not taken for lost.
 const DWORD kProgramHeldUpMs = 3000;
 
-// How far past its time limit an unattended run may go before the limit is enforced without the
-// device's help and the program's messages are dismissed.
-const DWORD kLimitGraceMs = 2000;
 
 // Clears the flags when the dialog is created.
 void ClearRecordingFlags();

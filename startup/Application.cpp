@@ -14,6 +14,11 @@ static const char kLibraryNotFoundMessage[] =
     "gogo.dllが見つかりませんでした。\nDLLをEXEファイルと同じディレクトリへ複写してください。\n";
 static const char kLibraryIncompleteMessage[] = "DLLの内容を正しく識別することが出来ませんでした。\n";
 static const int kRefused = -1;
+// A scheduled run that starts while the previous one completes its file waits this long for it:
+// the last buffer, the encoder's backlog, the tag and the exit take a few seconds.
+static const DWORD kPreviousRunWaitMs = 10000;
+static const DWORD kPreviousRunPollMs = 250;
+static const ULONGLONG kMillisecondsPerSecond = 1000;
 
 // The copy that already runs keeps its recording; it is only brought to the front.
 static void BringRunningCopyToFront()
@@ -52,15 +57,33 @@ static int RunRecorder(HINSTANCE module)
     return static_cast<int>(message.wParam);
 }
 
+// The single-instance lock, or null; alreadyHeld tells whether another copy holds it. A start with
+// /A gives a copy that holds it a few seconds to end.
+static HANDLE TakeLock(bool* alreadyHeld)
+{
+    for (DWORD waited = 0;; waited += kPreviousRunPollMs) {
+        HANDLE mutex = CreateMutexA(nullptr, FALSE, kMutexName);
+        *alreadyHeld = mutex && GetLastError() == ERROR_ALREADY_EXISTS;
+        if (!*alreadyHeld || !startupOptions.autoStart || waited >= kPreviousRunWaitMs)
+            return mutex;
+        CloseHandle(mutex);
+        Sleep(kPreviousRunPollMs);
+    }
+}
+
 int RunApplication(HINSTANCE module)
 {
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, kMutexName);
+    ApplyUnattendedSwitches();
+    if (IsUnattendedRun())
+        DismissMessagesAfter(startupOptions.timeLimitSeconds * kMillisecondsPerSecond + kLimitGraceMs);
+    bool alreadyHeld = false;
+    HANDLE mutex = TakeLock(&alreadyHeld);
     if (!mutex) {
         ShowMessage(nullptr, kMutexMessage, kMessageCaption);
         return 0;
     }
     int exitCode = 0;
-    if (GetLastError() == ERROR_ALREADY_EXISTS)
+    if (alreadyHeld)
         BringRunningCopyToFront();
     else
         exitCode = RunRecorder(module);

@@ -67,6 +67,20 @@ static int ApplySwitch(const char* argument)
     return 0;
 }
 
+void ApplyUnattendedSwitches()
+{
+    for (int index = 1; index < argc; ++index) {
+        const char* argument = argv[index];
+        if (IsSwitch(argument) && (IsSwitchLetter(argument[1], 'A') || IsSwitchLetter(argument[1], 'T')))
+            ApplySwitch(argument);
+    }
+}
+
+bool IsUnattendedRun()
+{
+    return startupOptions.autoStart && startupOptions.exitAfterTimeLimit && startupOptions.timeLimitSeconds > 0;
+}
+
 int ApplyCommandLine()
 {
     if (!SetOutputPath(kDefaultOutputName))

@@ -2,11 +2,59 @@
 
 const char kMessageCaption[] = "かのるMP3";
 
-// Puts the message box above the always-on-top recorder window as it opens; Wine ignores MB_TOPMOST.
-static LRESULT CALLBACK RaiseMessageBox(int code, WPARAM window, LPARAM parameter)
+static const int kMostOpenMessages = 16;
+static const DWORD kDismissPollMs = 500;
+static const char kMessageBoxClass[] = "#32770";
+
+// The message boxes the program has open, on any thread: a slot is taken by the thread before it
+// shows its box, and the box is noted as it is activated. Nested boxes on one thread take a slot each.
+struct OpenMessage {
+    volatile LONG threadId;
+    HWND box;
+};
+static OpenMessage openMessages[kMostOpenMessages];
+
+// An unattended run's deadline, counted by the watcher thread; set under the lock.
+struct MessageDeadline {
+    CRITICAL_SECTION lock;
+    HANDLE watcher;
+    DWORD armedAt;
+    ULONGLONG afterMs;
+};
+static MessageDeadline deadline;
+
+static OpenMessage* TakeSlot()
 {
-    if (code == HCBT_ACTIVATE)
-        SetWindowPos(reinterpret_cast<HWND>(window), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    const LONG thread = static_cast<LONG>(GetCurrentThreadId());
+    for (OpenMessage& slot : openMessages) {
+        if (InterlockedCompareExchange(&slot.threadId, thread, 0) == 0) {
+            slot.box = nullptr;
+            return &slot;
+        }
+    }
+    return nullptr;
+}
+
+// Notes the box of this thread's newest slot that has none yet, and puts a box without an owner above
+// the always-on-top recorder window as it opens (Wine ignores MB_TOPMOST).
+static LRESULT CALLBACK NoteMessageBox(int code, WPARAM window, LPARAM parameter)
+{
+    HWND box = reinterpret_cast<HWND>(window);
+    char name[sizeof kMessageBoxClass + 1];
+    if (code == HCBT_ACTIVATE && GetClassNameA(box, name, sizeof name) && lstrcmpA(name, kMessageBoxClass) == 0) {
+        const LONG thread = static_cast<LONG>(GetCurrentThreadId());
+        OpenMessage* newest = nullptr;
+        for (OpenMessage& slot : openMessages) {
+            if (slot.threadId == thread && !slot.box)
+                newest = &slot;
+            if (slot.threadId == thread && slot.box == box)
+                newest = nullptr;
+        }
+        if (newest)
+            newest->box = box;
+        if (!GetWindow(box, GW_OWNER))
+            SetWindowPos(box, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
     return CallNextHookEx(nullptr, code, window, parameter);
 }
 
@@ -14,12 +62,15 @@ static LRESULT CALLBACK RaiseMessageBox(int code, WPARAM window, LPARAM paramete
 // recorder window, where nobody sees it.
 static int ShowMessageBox(HWND owner, const char* text, const char* caption)
 {
-    if (owner)
-        return MessageBoxA(owner, text, caption, MB_OK);
-    HHOOK raise = SetWindowsHookExA(WH_CBT, RaiseMessageBox, nullptr, GetCurrentThreadId());
-    const int answer = MessageBoxA(owner, text, caption, MB_OK | MB_TOPMOST | MB_SETFOREGROUND);
-    if (raise)
-        UnhookWindowsHookEx(raise);
+    OpenMessage* slot = TakeSlot();
+    HHOOK note = SetWindowsHookExA(WH_CBT, NoteMessageBox, nullptr, GetCurrentThreadId());
+    const int answer = MessageBoxA(owner, text, caption, owner ? MB_OK : MB_OK | MB_TOPMOST | MB_SETFOREGROUND);
+    if (note)
+        UnhookWindowsHookEx(note);
+    if (slot) {
+        slot->box = nullptr;
+        InterlockedExchange(&slot->threadId, 0);
+    }
     return answer;
 }
 
@@ -30,21 +81,42 @@ int ShowMessage(HWND owner, const char* text, const char* caption)
     return messageSink(owner, text, caption);
 }
 
-// A message box is a dialog of the system's class with the program's caption.
-static BOOL CALLBACK DismissIfMessage(HWND window, LPARAM)
+static void DismissOpenMessages()
 {
-    static const char kDialogClass[] = "#32770";
-    char name[sizeof kDialogClass + 1];
-    char caption[64];
-    if (GetClassNameA(window, name, sizeof name) && lstrcmpA(name, kDialogClass) == 0 &&
-        GetWindowTextA(window, caption, sizeof caption) && lstrcmpA(caption, kMessageCaption) == 0)
-        PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    return TRUE;
+    for (OpenMessage& slot : openMessages) {
+        HWND box = slot.box;
+        if (slot.threadId && box)
+            PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    }
 }
 
-void DismissMessages(DWORD threadId)
+// Runs until the process ends; the tick count is read twice a second, long before it wraps.
+static DWORD WINAPI WatchDeadline(void*)
 {
-    EnumThreadWindows(threadId, DismissIfMessage, 0);
+    for (;;) {
+        Sleep(kDismissPollMs);
+        EnterCriticalSection(&deadline.lock);
+        const DWORD now = GetTickCount();
+        const DWORD passed = now - deadline.armedAt;
+        deadline.afterMs = deadline.afterMs > passed ? deadline.afterMs - passed : 0;
+        deadline.armedAt = now;
+        const bool due = deadline.afterMs == 0;
+        LeaveCriticalSection(&deadline.lock);
+        if (due)
+            DismissOpenMessages();
+    }
+}
+
+void DismissMessagesAfter(ULONGLONG milliseconds)
+{
+    if (!deadline.watcher)
+        InitializeCriticalSection(&deadline.lock);
+    EnterCriticalSection(&deadline.lock);
+    deadline.armedAt = GetTickCount();
+    deadline.afterMs = milliseconds;
+    LeaveCriticalSection(&deadline.lock);
+    if (!deadline.watcher)
+        deadline.watcher = CreateThread(nullptr, 0, WatchDeadline, nullptr, 0, nullptr);
 }
 
 MessageSink SetMessageSink(MessageSink sink)

@@ -8,8 +8,10 @@ extern const char kMessageCaption[];
 // Shows a modal message box with a single OK button; every message of the program passes here.
 int ShowMessage(HWND owner, const char* text, const char* caption);
 
-// Closes the program's message boxes open on the thread, as if their OK were pressed.
-void DismissMessages(DWORD threadId);
+// For an unattended run: once that long from now has passed, every message box the program has
+// open or opens, on any thread and whatever its caption, is closed as if its OK were pressed. A
+// later call sets a new deadline. Called from one thread.
+void DismissMessagesAfter(ULONGLONG milliseconds);
 
 // Where messages go: the real message box, or a test's observer.
 typedef int (*MessageSink)(HWND owner, const char* text, const char* caption);

@@ -15,6 +15,7 @@
 //   probe fit CAPTION            per label and button: id, its text's width in the dialog's font, the
 //                                width it has
 //   probe red CAPTION ID         how many of a control's pixels on the screen are red
+//   probe answers CAPTION MS     the window answers a sent message within MS (exit 0) or not (exit 1)
 //   probe hold PATH MS           opens a file without sharing it and keeps it open for MS
 // CAPTION "owned-by:C" names the enabled window that the window captioned C owns (its dialog
 // box); "rect" also prints the window's caption.
@@ -253,6 +254,11 @@ int main(int argc, char** argv)
         printf("%d\n", GetForegroundWindow() == window ? 1 : 0);
     } else if (strcmp(command, "fit") == 0) {
         EnumChildWindows(window, PrintFit, 0);
+    } else if (strcmp(command, "answers") == 0) {
+        char title[256];
+        DWORD_PTR copied = 0;
+        return SendMessageTimeoutA(window, WM_GETTEXT, sizeof title, reinterpret_cast<LPARAM>(title), SMTO_ABORTIFHUNG,
+                                   timeoutMs, &copied) ? 0 : 1;
     } else if (strcmp(command, "red") == 0 && argc > 3) {
         printf("%d\n", RedPixels(GetDlgItem(window, atoi(argv[3]))));
     } else if (strcmp(command, "topmost") == 0) {

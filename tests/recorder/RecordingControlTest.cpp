@@ -48,6 +48,7 @@ struct ScriptedDevice {
     DWORD now;
     DWORD bytesAtReset;
     std::vector<EXECUTION_STATE> executionStates;
+    std::vector<std::wstring> shutdownBlocks;  // each reason set, and an empty one for each cleared
 };
 ScriptedDevice device;
 const DWORD kStartClock = 0xFFFFF000;  // the clock wraps during the recording
@@ -187,6 +188,18 @@ DWORD WINAPI Now()
     return device.now;
 }
 
+BOOL WINAPI BlockShutdown(HWND, LPCWSTR reason)
+{
+    device.shutdownBlocks.push_back(reason);
+    return TRUE;
+}
+
+BOOL WINAPI UnblockShutdown(HWND)
+{
+    device.shutdownBlocks.push_back(std::wstring());
+    return TRUE;
+}
+
 // Records each request; like XP, refuses away mode when asked to.
 bool refuseAwayMode = false;
 EXECUTION_STATE WINAPI SetExecutionState(EXECUTION_STATE state)
@@ -214,10 +227,12 @@ protected:
         device.now = kStartClock;
         device.bytesAtReset = kPartialBytes;
         refuseAwayMode = false;
-        waveInput = {Open, Prepare, Unprepare, Add, Start, Reset, Close, Now, SetExecutionState};
+        waveInput = {Open, Prepare, Unprepare, Add, Start, Reset, Close, Now, SetExecutionState, BlockShutdown,
+                     UnblockShutdown};
         ASSERT_TRUE(EnterFolder(FAKES_DIR "/recording"));
         ASSERT_EQ(0, LoadEncoderLibrary());
         startupOptions = StartupOptions{};
+        lstrcpyA(startupOptions.outputPath, "recording.mp3");
         recordingSettings = RecordingSettings{1, 22050, 80, 1};
         OpenWindow();
     }
@@ -764,6 +779,43 @@ TEST_F(RecordingControlTest, SessionEndCompletesTheFileBeforeItReturns)
     const int frames = (22050 * 2 + kPartialBytes) / 4608 + 1;
     EXPECT_NE(std::string::npos, calls.find("frames=" + std::to_string(frames) + " close")) << calls;
     EXPECT_TRUE(messages.messages().empty());
+    EXPECT_EQ((std::vector<std::wstring>{L"録音ファイルを仕上げています。", std::wstring()}), device.shutdownBlocks)
+        << "Windows is told why the session waits, and then that it no longer does";
+}
+
+DWORD WINAPI EndTheSessionInASecond(void* dialog)
+{
+    const DWORD kSecondMs = 1000;
+    Sleep(kSecondMs);
+    SendMessageA(static_cast<HWND>(dialog), WM_ENDSESSION, TRUE, 0);
+    return 0;
+}
+
+typedef void(MPGE_CALL* FakeSetResults)(MpgeResult, MpgeResult, int, MpgeResult);
+
+// The encoder fails and its real message waits for a user while the window waits for the worker:
+// the window still answers the end of the session, which dismisses the message at once and
+// returns once the worker has ended.
+TEST_F(RecordingControlTest, SessionEndDuringTheWorkersMessageDismissesIt)
+{
+    FakeSetResults setResults = reinterpret_cast<FakeSetResults>(
+        reinterpret_cast<void (*)()>(GetProcAddress(encoderLibrary.module, "FakeSetResults")));
+    setResults(kMpgeOk, kMpgeOk, 2, kMpgeOk);
+    Click(IDC_RECORD);
+    const DWORD started = GetTickCount();
+    HANDLE sessionEnd = CreateThread(nullptr, 0, EndTheSessionInASecond, dialog_, 0, nullptr);
+    SecondPasses(kStartClock + 1000);
+    for (int poll = 0; (recordingState.recording || recordingState.worker) && poll < 200; ++poll) {
+        Pump();
+        Sleep(50);
+    }
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(sessionEnd, 10000)) << "the end of the session was answered";
+    CloseHandle(sessionEnd);
+    EXPECT_LT(GetTickCount() - started, 8000u);
+    EXPECT_EQ(nullptr, recordingState.worker);
+    EXPECT_FALSE(recordingState.recording);
+    EXPECT_FALSE(Enabled(IDC_SAVE)) << "the encoder failed";
 }
 
 }  // namespace
+

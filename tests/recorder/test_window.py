@@ -315,6 +315,52 @@ class FailureTest(RecorderTestCase):
         with open(path, "rb") as f:
             self.assertEqual(b"an earlier recording", f.read())
 
+    def test_held_output_file_without_a_limit_keeps_the_window_answering(self):
+        path = os.path.join(self.folder, "take.mp3")
+        held = harness.wine(os.path.join(harness.BIN, "probe.exe"), "hold", "take.mp3", "30000", cwd=self.folder)
+        self.addCleanup(held.wait)
+        self.addCleanup(held.kill)
+        time.sleep(1)
+        program = self.started("/P64_22_1", "/A", "take.mp3")
+        message = harness.read_message(15000, press_ok=False)
+        self.assertTrue(message and message.startswith("エンコード設定が正しくありません。"), message)
+        self.assertEqual(0, harness.probe("answers", harness.CAPTION, 1000)[0],
+                         "the window answers while the worker's message waits")
+        self.assertTrue(harness.read_message(5000))
+        harness.close_window()
+        self.assertEqual(0, program.wait(timeout=30))
+        self.assertEqual(os.path.getsize(path), 0)
+
+    def test_unwritable_window_position_does_not_hold_an_unattended_run(self):
+        os.makedirs(os.path.join(self.folder, "kanoru.INI"))
+        program, started = self.recording("/P64_22_1", "/A", "/T5", "first.mp3")
+        self.assertEndsAfterTheLimit(program, started, 5)
+        self.assertWholeTone(os.path.join(self.folder, "first.mp3"), 4.5, 1.0)
+        second = self.started("/P64_22_1", "/A", "/T5", "second.mp3")
+        self.assertEqual(0, second.wait(timeout=30))
+        self.assertWholeTone(os.path.join(self.folder, "second.mp3"), 4.5, 1.0)
+
+    def test_unattended_refusal_at_start_up_ends_after_the_limit(self):
+        name = "x" * (260 - len(self.folder) - 1) + ".mp3"
+        program = self.program()
+        program.start("/A", "/T3", name)
+        started = time.monotonic()
+        self.assertEqual("ファイル名をフルパス名に変換できませんでした。", harness.read_message(10000, press_ok=False))
+        self.assertEqual(255, program.wait(timeout=30))
+        self.assertLess(time.monotonic() - started, 3 + EXIT_AFTER_LIMIT_SECONDS, "the message gives way after the limit")
+
+    def test_back_to_back_scheduled_runs_both_record(self):
+        self.line_in.play_tone_before_capture(60)
+        first = self.program(os.path.join(self.folder, "first"))
+        first.start("/P320_48_2", "/A", "/T20", "first.mp3")
+        time.sleep(18)
+        second = self.program(os.path.join(self.folder, "second"))
+        second.start("/P320_48_2", "/A", "/T5", "second.mp3")
+        self.assertEqual(0, first.wait(timeout=30))
+        self.assertEqual(0, second.wait(timeout=40))
+        harness.assert_timed_recording(self, os.path.join(self.folder, "first", "first.mp3"), 20, 0.8, TONE)
+        harness.assert_timed_recording(self, os.path.join(self.folder, "second", "second.mp3"), 5, 0.8, TONE)
+
     def test_full_drive_ends_an_unattended_run_after_its_limit(self):
         drive = os.path.join(self.folder, "drive")
         os.makedirs(drive)
@@ -344,6 +390,19 @@ class FailureTest(RecorderTestCase):
         self.assertTagCountsTheFrames(path)
         # Nothing is missing but the last fraction of a second before the session ended.
         self.assertWholeTone(path, (asked + answered) / 2, (answered - asked) / 2 + 0.5)
+        with open(os.path.join(self.folder, "kanoru.INI"), encoding="cp932") as ini:
+            self.assertRegex(ini.read(), r"x=\d+\s+y=\d+", "the window's position is kept")
+
+
+    def test_output_path_that_cannot_take_a_recording_is_named(self):
+        os.makedirs(os.path.join(self.folder, "folder.mp3"))
+        program = self.started("/A", "folder.mp3")
+        message = harness.read_message(10000)
+        self.assertTrue(message and message.startswith("このファイルには録音できません。|"), message)
+        self.assertIn(os.path.join(self.folder, "folder.mp3").replace("/", "\\")[-20:], message.replace("/", "\\"))
+        self.assertEqual("Record", harness.window_state()[IDC_RECORD]["text"])
+        harness.close_window()
+        self.assertEqual(0, program.wait(timeout=30))
 
 
 class RefusalTest(unittest.TestCase):
