@@ -1,7 +1,5 @@
 #include "encoding/EncoderLibrary.h"
 
-#include <stddef.h>
-
 EncoderLibrary encoderLibrary = {};
 
 static const char kLibraryName[] = "gogo.dll";
@@ -26,33 +24,23 @@ static HMODULE LoadFromRegistry()
     return LoadLibraryA(path);
 }
 
-// Each entry point by name and the field of encoderLibrary that holds it.
-struct EntryPoint {
-    const char* name;
-    size_t field;
-};
-
-static const EntryPoint kEntryPoints[] = {
-    {"MPGE_initializeWork", offsetof(EncoderLibrary, initializeWork)},
-    {"MPGE_setConfigure", offsetof(EncoderLibrary, setConfigure)},
-    {"MPGE_getConfigure", offsetof(EncoderLibrary, getConfigure)},
-    {"MPGE_detectConfigure", offsetof(EncoderLibrary, detectConfigure)},
-    {"MPGE_processFrame", offsetof(EncoderLibrary, processFrame)},
-    {"MPGE_closeCoder", offsetof(EncoderLibrary, closeCoder)},
-    {"MPGE_endCoder", offsetof(EncoderLibrary, endCoder)},
-    {"MPGE_getVersion", offsetof(EncoderLibrary, getVersion)},
-    {"MPGE_getUnitStates", offsetof(EncoderLibrary, getUnitStates)},
-};
-
-static bool ResolveEntryPoints(EncoderLibrary* library)
+// Stores the entry point called name through the field's own type; false when it is missing.
+template <typename Function>
+static bool Resolve(HMODULE module, const char* name, Function* field)
 {
-    for (const EntryPoint& entry : kEntryPoints) {
-        const FARPROC found = GetProcAddress(library->module, entry.name);
-        if (!found)
-            return false;
-        *reinterpret_cast<FARPROC*>(reinterpret_cast<char*>(library) + entry.field) = found;
-    }
-    return true;
+    const FARPROC found = GetProcAddress(module, name);
+    *field = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+    return found != nullptr;
+}
+
+static bool ResolveEntryPoints(EncoderLibrary* l)
+{
+    HMODULE m = l->module;
+    return Resolve(m, "MPGE_initializeWork", &l->initializeWork) && Resolve(m, "MPGE_setConfigure", &l->setConfigure) &&
+           Resolve(m, "MPGE_getConfigure", &l->getConfigure) && Resolve(m, "MPGE_detectConfigure", &l->detectConfigure) &&
+           Resolve(m, "MPGE_processFrame", &l->processFrame) && Resolve(m, "MPGE_closeCoder", &l->closeCoder) &&
+           Resolve(m, "MPGE_endCoder", &l->endCoder) && Resolve(m, "MPGE_getVersion", &l->getVersion) &&
+           Resolve(m, "MPGE_getUnitStates", &l->getUnitStates);
 }
 
 int LoadEncoderLibrary()

@@ -45,7 +45,7 @@ int MPGE_CALL ReadPcm(void* buffer, unsigned long length)
     }
 }
 
-static void PostStop(HWND dialog)
+void PostStopCommand(HWND dialog)
 {
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_RECORD, kStopOnlyNotification), 0);
 }
@@ -77,7 +77,7 @@ DWORD WINAPI EncoderWorker(void* dialogWindow)
     const MpgeResult initialized = e.initializeWork();
     if (initialized != kMpgeOk) {
         // Nobody would read the queue any more: the recording stops rather than grow it for hours.
-        PostStop(dialog);
+        PostStopCommand(dialog);
         ShowMessage(nullptr, InitializeFailureMessage(initialized), kMessageCaption);
         return kWorkerInitializeFailed;
     }
@@ -85,7 +85,7 @@ DWORD WINAPI EncoderWorker(void* dialogWindow)
     ConfigureEncoder(&input);
     const MpgeResult detected = e.detectConfigure();
     if (detected != kMpgeOk) {
-        PostStop(dialog);
+        PostStopCommand(dialog);
         ShowMessage(nullptr, kBadConfigurationMessage, kMessageCaption);
         return detected;
     }
@@ -102,7 +102,7 @@ DWORD WINAPI EncoderWorker(void* dialogWindow)
     const MpgeResult closed = e.closeCoder();
     const MpgeResult failure = frame >= kFirstEncoderFailure ? frame : closed;
     if (failure != kMpgeOk) {
-        PostStop(dialog);
+        PostStopCommand(dialog);
         ShowMessage(nullptr, kEncodeFailedMessage, kMessageCaption);
         return failure;
     }

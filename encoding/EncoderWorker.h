@@ -12,6 +12,9 @@ extern CMemoryStreamList* currentQueue;
 // limits): it stops a running recording and never starts one, unlike the button's own command.
 const WORD kStopOnlyNotification = 1;
 
+// Posts that stop to the dialog.
+void PostStopCommand(HWND dialog);
+
 const DWORD kWorkerInitializeFailed = 1;
 
 // Runs the encoder for one recording from currentQueue into outputPath; exit code 0 when the file

@@ -15,7 +15,9 @@ static const char kBadSettingsMessage[] = "不正な音質設定です。";
 static const int kTimeBoxShrinkPixels = 4;
 static const int kSecondsPerMinute = 60;
 static const int kSecondsPerHour = 3600;
-static const INT_PTR kHandled = 0;
+// What the procedure answers for the messages it handles: to the dialog manager 0 means "not handled",
+// so its default handling follows too, and WM_INITDIALOG does not move the focus.
+static const INT_PTR kNotHandled = 0;
 static const INT_PTR kInitialisationFailed = -1;
 static const COLORREF kWaitingForInputColour = RGB(255, 0, 0);
 
@@ -106,7 +108,7 @@ static INT_PTR OnInitDialog(HWND dialog)
     }
     if (startupOptions.autoStart)
         PostRecordCommand(dialog);
-    return kHandled;
+    return kNotHandled;
 }
 
 static bool IsSettingsButton(int control)
@@ -155,18 +157,18 @@ INT_PTR CALLBACK RecorderDialogProcedure(HWND dialog, UINT message, WPARAM wPara
     case WM_CLOSE:
         if (!OnCloseRequest(dialog))
             DestroyWindow(dialog);
-        return kHandled;
+        return kNotHandled;
     case WM_DESTROY:
         SaveDialogPosition(dialog);
         PostQuitMessage(0);
-        return kHandled;
+        return kNotHandled;
     case WM_COMMAND:
         OnCommand(dialog, LOWORD(wParam), HIWORD(wParam));
-        return kHandled;
+        return kNotHandled;
     case WM_TIMER:
         if (wParam == kWatchdogTimer)
             OnWatchdogTick(dialog);
-        return kHandled;
+        return kNotHandled;
     case WM_CTLCOLORSTATIC:
         return OnControlColour(dialog, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_ENDSESSION:
@@ -175,15 +177,15 @@ INT_PTR CALLBACK RecorderDialogProcedure(HWND dialog, UINT message, WPARAM wPara
             OnSessionEnd(dialog);
             SaveDialogPosition(dialog);
         }
-        return kHandled;
+        return kNotHandled;
     case MM_WIM_OPEN:
-        return kHandled;
+        return kNotHandled;
     case MM_WIM_DATA:
         OnBufferDone(dialog, reinterpret_cast<HWAVEIN>(wParam), reinterpret_cast<WAVEHDR*>(lParam));
-        return kHandled;
+        return kNotHandled;
     case MM_WIM_CLOSE:
         OnDeviceClosed(dialog, reinterpret_cast<HWAVEIN>(wParam));
-        return kHandled;
+        return kNotHandled;
     default:
         return FALSE;
     }

@@ -45,11 +45,6 @@ void PostRecordCommand(HWND dialog)
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_RECORD, 0), 0);
 }
 
-static void PostStopCommand(HWND dialog)
-{
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_RECORD, kStopOnlyNotification), 0);
-}
-
 static void StartClock()
 {
     RecordingState& s = recordingState;
@@ -103,12 +98,25 @@ static ULONGLONG BytesFor(ULONGLONG milliseconds)
     return bytes - bytes % f.nBlockAlign;
 }
 
-// After a recording, or a start that failed, and its messages: an unattended run whose recording
-// ended by itself closes the program, as its time limit would have.
-static void CloseOrStayIdle(HWND dialog, bool endedByItself)
+// Why a recording ended: an unattended run closes the program after one that ended by itself
+// (a failure, the size limit), as its time limit would have.
+enum EndReason { kEndedAsAsked, kEndedByItself };
+
+// The end that every recording and every abandoned start share: the queue goes before any
+// message, whose loop might otherwise see a new recording start on it; then the messages (none
+// while the session ends), then the window returns to Idle or closes.
+static void EndRecording(HWND dialog, EndReason reason, const char* message, const char* gapsMessage)
 {
+    RecordingState& s = recordingState;
+    delete currentQueue;
+    currentQueue = nullptr;
+    s.recording = 0;
+    if (message && !s.sessionEnding)
+        ShowMessage(dialog, message, kMessageCaption);
+    if (gapsMessage)
+        ShowMessage(dialog, gapsMessage, kMessageCaption);
     KillTimer(dialog, kWatchdogTimer);
-    if (recordingState.closeAfterStop || (endedByItself && IsUnattended()))
+    if (s.closeAfterStop || (reason == kEndedByItself && IsUnattended()))
         DestroyWindow(dialog);
 }
 
@@ -117,11 +125,7 @@ static void CloseOrStayIdle(HWND dialog, bool endedByItself)
 static void AbandonStart(HWND dialog, const char* message)
 {
     AbandonCapture();
-    delete currentQueue;
-    currentQueue = nullptr;
-    recordingState.recording = 0;
-    ShowMessage(dialog, message, kMessageCaption);
-    CloseOrStayIdle(dialog, true);
+    EndRecording(dialog, kEndedByItself, message, nullptr);
 }
 
 // A path that cannot take the recording: a folder, a folder that does not exist, a device, a
@@ -373,14 +377,13 @@ static DWORD WaitForWorker()
     return exitCode;
 }
 
-static void ShowGaps(HWND dialog)
+// "N gaps, this much silence", for someone who was there.
+static void FormatGaps(char* text)
 {
     RecordingState& s = recordingState;
     const DWORD seconds = static_cast<DWORD>(s.silenceBytes / s.format.nAvgBytesPerSec);
-    char text[sizeof kGapsMessage + 32];
     wsprintfA(text, kGapsMessage, s.gaps, static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60),
               static_cast<int>(seconds % 60));
-    ShowMessage(dialog, text, kMessageCaption);
 }
 
 // Every ending meets here: the worker encodes all that was captured and completes the file, then
@@ -404,15 +407,16 @@ static void FinishRecording(HWND dialog)
     const DWORD exitCode = WaitForWorker();
     if (exitCode == 0)
         EnableWindow(GetDlgItem(dialog, IDC_SAVE), TRUE);
-    delete currentQueue;
-    currentQueue = nullptr;
-    const bool endedByItself = s.sizeLimitHit || exitCode != 0;
-    if (!s.sessionEnding && s.sizeLimitHit)
-        ShowMessage(dialog, kSizeLimitMessage, kMessageCaption);
-    if (someoneThere && s.gaps > 0)
-        ShowGaps(dialog);
+    char gaps[sizeof kGapsMessage + 32];
+    const char* gapsMessage = nullptr;
+    if (someoneThere && s.gaps > 0) {
+        FormatGaps(gaps);
+        gapsMessage = gaps;
+    }
+    const bool sizeLimitHit = s.sizeLimitHit;
     s.sizeLimitHit = 0;
-    CloseOrStayIdle(dialog, endedByItself);
+    EndRecording(dialog, sizeLimitHit || exitCode != 0 ? kEndedByItself : kEndedAsAsked,
+                 sizeLimitHit ? kSizeLimitMessage : nullptr, gapsMessage);
 }
 
 void OnWatchdogTick(HWND dialog)

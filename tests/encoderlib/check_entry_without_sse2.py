@@ -1,15 +1,19 @@
 #!/usr/bin/env python3
-"""The encoder library's start-up and its entry points run no SSE instruction, so that on a
-processor without SSE2 they answer instead of crashing the program. Reads gogo.dll's disassembly."""
+"""The encoder library's start-up, its entry points and what runs when it is unloaded use no SSE
+instruction, so that on a processor without SSE2 they answer instead of crashing the program.
+Reads gogo.dll's disassembly."""
 import re
 import subprocess
 import sys
 
 ENTRY_POINTS = 9
-# The loader's and the C runtime's start-up, static initialisers, the entry points and their check.
+# The loader's and the C runtime's start-up and unloading, static initialisers and destructors, the
+# entry points and their check.
 START_UP = ("DllMain", "DllMainCRTStartup", "CRT_INIT", "pre_c_init", "pre_cpp_init", "do_global_ctors", "main",
-            "dyn_tls_init", "tls_callback_0", "pei386_runtime_relocator")
-START_UP_PARTS = ("MPGE_", "GLOBAL__sub_I", "ProcessorCanEncode", "SystemProcessorFeaturePresent")
+            "dyn_tls_init", "tls_callback_0", "pei386_runtime_relocator",
+            "do_global_dtors", "dyn_tls_dtor", "tlregdtor", "mingw_TLScallback", "mingwthr_run_key_dtors.part.0",
+            "execute_onexit_table", "atexit", "initterm", "exit", "free")
+START_UP_PARTS = ("MPGE_", "GLOBAL__sub_I", "GLOBAL__sub_D", "ProcessorCanEncode", "SystemProcessorFeaturePresent")
 
 
 def functions(dll):
