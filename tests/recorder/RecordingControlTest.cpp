@@ -28,8 +28,9 @@ namespace {
 // test says so, or on reset (the one being filled with its bytes so far, the rest empty); a closed
 // handle, an unprepared header, unpreparing a buffer still in the device and closing while one is
 // there are refused, and nothing is posted after the close notification. A call that Windows would
-// refuse counts as a misuse unless the device was made to fail. Every open gives a new handle; a
-// handle that was not closed keeps what it holds.
+// refuse counts as a misuse unless the device was made to fail. An open gives the lowest handle
+// value not in use, so a closed device's value comes back, as Windows may do; a handle that was not
+// closed keeps what it holds.
 struct ScriptedDevice {
     HWND dialog;
     bool refuseOpen, refuseStart, refuseAdd, refuseClose;
@@ -41,7 +42,6 @@ struct ScriptedDevice {
     std::map<HWAVEIN, std::deque<WAVEHDR*>> open;  // the open handles and the buffers each holds
     std::deque<WAVEHDR*> held;  // those of the latest handle
     std::set<WAVEHDR*> prepared;
-    int handles;
     std::vector<DWORD> opensAt;  // on the clock since the start
     int resets;
     int misuses;
@@ -99,7 +99,10 @@ MMRESULT WINAPI Open(HWAVEIN* handle, UINT, const WAVEFORMATEX*, DWORD_PTR callb
         device.open[device.handle] = device.held;
     device.held.clear();
     device.dialog = reinterpret_cast<HWND>(callback);
-    device.handle = reinterpret_cast<HWAVEIN>(kFirstHandle + device.handles++);
+    DWORD_PTR free = kFirstHandle;
+    while (device.open.count(reinterpret_cast<HWAVEIN>(free)))
+        ++free;
+    device.handle = reinterpret_cast<HWAVEIN>(free);
     device.open[device.handle];
     *handle = device.handle;
     return MMSYSERR_NOERROR;
@@ -505,7 +508,6 @@ void NextCase()
     next.open = device.open;
     if (next.open.count(device.handle))
         next.open[device.handle] = device.held;
-    next.handles = device.handles;
     next.dialog = device.dialog;
     next.misuses = device.misuses;
     next.now = kStartClock;
@@ -633,6 +635,13 @@ TEST_F(RecordingControlTest, LostDeviceIsBridgedWithSilenceAndOpenedAgain)
             redSeen |= IsWaitingForInput();
             Pump();
             ASSERT_TRUE(recordingState.recording) << ms;
+            if (ms == loss.opensAt.back()) {
+                // A late notification of the lost device that names the new one's handle and buffer.
+                PostMessageA(dialog_, MM_WIM_DATA, reinterpret_cast<WPARAM>(device.handle),
+                             reinterpret_cast<LPARAM>(device.held.front()));
+                Pump();
+                EXPECT_EQ(2u, device.held.size()) << "a buffer the device has not finished is not taken";
+            }
         }
         EXPECT_TRUE(redSeen);
         EXPECT_FALSE(IsWaitingForInput()) << "audio flows again";
