@@ -1,5 +1,6 @@
 """Measures the recorder against baselines from the same run (see bench/recorder).
-Usage: recorder_bench.py WORK_FOLDER [RECORD_SECONDS]; every figure is the median of three runs."""
+Usage: recorder_bench.py WORK_FOLDER [RECORD_SECONDS]; every figure is the median of its runs, with
+their spread."""
 import os
 import shutil
 import subprocess
@@ -13,13 +14,22 @@ WORK = sys.argv[1]
 SECONDS = int(sys.argv[2]) if len(sys.argv) > 2 else 60
 MINIMAL = "minimal"
 REPEATS = 3
+SAMPLE_EVERY_SECONDS = 0.5
 
 
-def cpu_seconds_of(process):
-    """User and system CPU time of a finished child."""
-    _, _, usage = os.wait4(process.pid, 0)
-    process.returncode = 0
-    return usage.ru_utime + usage.ru_stime
+def thread_cpu(pid):
+    """CPU seconds of each thread of a process: under Wine every Windows thread is one of the
+    emulator's, with its own /proc/PID/task/TID/stat."""
+    ticks = os.sysconf("SC_CLK_TCK")
+    found = {}
+    for tid in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{tid}/stat") as stat:
+                fields = stat.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        found[int(tid)] = (int(fields[11]) + int(fields[12])) / ticks
+    return found
 
 
 def fresh(name):
@@ -27,22 +37,6 @@ def fresh(name):
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
     return folder
-
-
-def minimal_program_cpu(seconds, *arguments):
-    """Wine's cost of a dialog program over the same time, start and exit included; with /capture
-    it also captures from the line-in as the recorder does, and discards the audio."""
-    folder = fresh("minimal")
-    line_in = harness.LineIn(folder)
-    try:
-        line_in.play_tone(seconds + 10)
-        process = harness.wine(os.path.join(harness.BIN, "minimal_dialog.exe"), *arguments, env=line_in.env)
-        harness.wait_window(MINIMAL)
-        time.sleep(seconds)
-        harness.close_window(MINIMAL)
-        return cpu_seconds_of(process)
-    finally:
-        line_in.close()
 
 
 def encoder_cpu(seconds):
@@ -54,16 +48,36 @@ def encoder_cpu(seconds):
     return seconds / speed
 
 
-def recording_cpu(seconds):
+def recording_threads(seconds):
+    """CPU seconds of the program's main thread (capture, counters, the window) and of its encoder
+    thread over a recording. The main thread is the process's first; the encoder's is the busiest
+    of those that appear once the window is up (Wine's audio threads also start at Record)."""
     folder = fresh("cpu")
     line_in = harness.LineIn(folder)
     try:
         line_in.play_tone_before_capture(seconds + 10)
         program = harness.Program(folder, line_in)
         process = program.start("/P320_48_2", "/A", f"/T{seconds}", "cpu.mp3")
-        return cpu_seconds_of(process)
+        harness.wait_window()
+        before = set(thread_cpu(process.pid))
+        last = {}
+        while process.poll() is None:
+            try:
+                last.update(thread_cpu(process.pid))
+            except OSError:
+                pass
+            time.sleep(SAMPLE_EVERY_SECONDS)
+        process.wait()
+        newer = {tid: cpu for tid, cpu in last.items() if tid not in before}
+        return last[process.pid], max(newer.values())
     finally:
         line_in.close()
+
+
+def spread(values):
+    """The median and the range of repeated measurements."""
+    ordered = sorted(values)
+    return ordered[len(ordered) // 2], ordered[0], ordered[-1]
 
 
 def probe_round_trip():
@@ -110,21 +124,28 @@ def time_to_window(executable, caption, arguments=()):
 
 
 def median(measure):
-    return sorted(measure() for _ in range(REPEATS))[REPEATS // 2]
+    return spread([measure() for _ in range(REPEATS)])[0]
 
 
 def main():
-    print(f"Median CPU time of {REPEATS} runs over {SECONDS} s of recording at 48 kHz stereo 320 kbit/s (Wine on the i386 emulator):")
-    idle = median(lambda: minimal_program_cpu(SECONDS))
-    capture = median(lambda: minimal_program_cpu(SECONDS, "/capture", "/poll"))
-    encoder = median(lambda: encoder_cpu(SECONDS))
-    recorder = median(lambda: recording_cpu(SECONDS))
-    own = recorder - capture - encoder
-    print(f"  idle dialog program              {idle:7.2f} s")
-    print(f"  same, capturing, 20 ms waits     {capture:7.2f} s   (baseline)")
-    print(f"  encoder alone through gogo.dll   {encoder:7.2f} s")
-    print(f"  recorder, whole process          {recorder:7.2f} s   ratio to capture + encoder {recorder / (capture + encoder):.3f}")
-    print(f"  recorder's own share             {own:7.2f} s = {100 * own / SECONDS:.2f} % of an emulated core")
+    print(f"CPU time over {SECONDS} s of recording at 48 kHz stereo 320 kbit/s, median of {REPEATS} runs "
+          "(lowest-highest), Wine on the i386 emulator:")
+    mains, encoders, alone, overheads = [], [], [], []
+    # Alternated, so that a slower spell of the machine falls on both sides of the ratio.
+    for _ in range(REPEATS):
+        main_cpu, encoder_thread = recording_threads(SECONDS)
+        encoder_alone = encoder_cpu(SECONDS)
+        mains.append(main_cpu)
+        encoders.append(encoder_thread)
+        alone.append(encoder_alone)
+        overheads.append(encoder_thread / encoder_alone)
+    share = spread([100 * m / SECONDS for m in mains])
+    print("  main thread (capture, counters, window)   {:6.2f} s = {:.2f} % of a core ({:.2f}-{:.2f} %)".format(
+        spread(mains)[0], *share))
+    print("  encoder thread                            {:6.2f} s ({:.2f}-{:.2f})".format(*spread(encoders)))
+    print("  encoder alone through gogo.dll, same audio length {:6.2f} s ({:.2f}-{:.2f})".format(*spread(alone)))
+    print("  encoder thread / encoder alone (the read callback's and queue's cost)  {:.3f} ({:.3f}-{:.3f})".format(
+        *spread(overheads)))
 
     print("Stop click to finished file and Save enabled (less one probe round trip):")
     for preset in ("/P320_48_2", "/P128_44_2", "/P8_16_1"):

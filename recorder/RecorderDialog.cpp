@@ -20,6 +20,8 @@ static const int kSecondsPerHour = 3600;
 static const INT_PTR kNotHandled = 0;
 static const INT_PTR kInitialisationFailed = -1;
 static const COLORREF kWaitingForInputColour = RGB(255, 0, 0);
+// ENDSESSION_CLOSEAPP, which XP's headers lack.
+static const LPARAM kCloseAppRequest = 0x00000001;
 
 // 48 kHz, the last rate, is taken when none of the buttons before it is selected.
 static const int kRateIndexWhenNoneTested = kSampleRateCount - 1;
@@ -172,10 +174,13 @@ INT_PTR CALLBACK RecorderDialogProcedure(HWND dialog, UINT message, WPARAM wPara
     case WM_CTLCOLORSTATIC:
         return OnControlColour(dialog, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_ENDSESSION:
-        // WM_DESTROY does not come when the session ends.
+        // WM_DESTROY does not come when the session ends; a program asked to close for an update
+        // must close.
         if (wParam) {
             OnSessionEnd(dialog);
             SaveDialogPosition(dialog);
+            if (lParam & kCloseAppRequest)
+                DestroyWindow(dialog);
         }
         return kNotHandled;
     case MM_WIM_OPEN:

@@ -111,26 +111,38 @@ static void EndRecording(HWND dialog, EndReason reason, const char* message, con
     delete currentQueue;
     currentQueue = nullptr;
     s.recording = 0;
+    if (waveInput.unblockShutdown)
+        waveInput.unblockShutdown(dialog);
     if (message && !s.sessionEnding)
         ShowMessage(dialog, message, kMessageCaption);
     if (gapsMessage)
         ShowMessage(dialog, gapsMessage, kMessageCaption);
     KillTimer(dialog, kWatchdogTimer);
-    if (s.closeAfterStop || (reason == kEndedByItself && IsUnattended()))
+    s.finishing = 0;
+    if (s.closeAfterStop || (reason == kEndedByItself && IsUnattended())) {
         DestroyWindow(dialog);
+    } else if (IsUnattended()) {
+        // Someone stopped the recording and is there: later messages wait for them.
+        DismissMessagesAfter(kNoDeadline);
+    }
 }
 
 // Undoes a start that could not be completed; the device's late notifications are ignored,
 // because they no longer name the recording's device.
 static void AbandonStart(HWND dialog, const char* message)
 {
+    RecordingState& s = recordingState;
     AbandonCapture();
+    // No worker ran: a file that only the path's check made goes again.
+    if (s.outputCreated)
+        DeleteFileA(startupOptions.outputPath);
+    s.outputCreated = 0;
     EndRecording(dialog, kEndedByItself, message, nullptr);
 }
 
 // A path that cannot take the recording: a folder, a folder that does not exist, a device, a
 // read-only file. A file that another program holds is left to the encoder, whose message says so.
-// A file made here to find out is removed again, so that a start that fails leaves none behind.
+// A file made here to find out is removed again if the start fails, so that it leaves none behind.
 static bool OutputPathTakesARecording(const char* path)
 {
     const int kPrefixLength = sizeof kDevicePathPrefix - 1;
@@ -146,10 +158,9 @@ static bool OutputPathTakesARecording(const char* path)
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_SHARING_VIOLATION;
+    recordingState.outputCreated = GetLastError() != ERROR_ALREADY_EXISTS;
     const bool onDisk = GetFileType(file) == FILE_TYPE_DISK;
     CloseHandle(file);
-    if (onDisk && attributes == INVALID_FILE_ATTRIBUTES)
-        DeleteFileA(path);
     return onDisk;
 }
 
@@ -203,6 +214,10 @@ static void StartRecording(HWND dialog)
         return;
     }
     KeepSystemAwake(true);
+    s.outputCreated = 0;
+    // Windows names the reason if the session's end finds the recording still to be completed.
+    if (waveInput.blockShutdown)
+        waveInput.blockShutdown(dialog, kSessionEndReason);
     SetDlgItemTextA(dialog, IDC_RECORD, "Stop");
     EnableSettingsControls(dialog, false);
     EnableWindow(GetDlgItem(dialog, IDC_SAVE), FALSE);
@@ -222,6 +237,9 @@ static void RequestStop()
 
 void OnRecordCommand(HWND dialog)
 {
+    // A Record sent by another program while the last recording is completed waits its turn.
+    if (recordingState.finishing)
+        return;
     if (recordingState.recording)
         RequestStop();
     else
@@ -230,10 +248,12 @@ void OnRecordCommand(HWND dialog)
 
 bool OnCloseRequest(HWND)
 {
-    if (!recordingState.recording)
+    RecordingState& s = recordingState;
+    if (!s.recording && !s.finishing)
         return false;
-    recordingState.closeAfterStop = 1;
-    RequestStop();
+    s.closeAfterStop = 1;
+    if (s.recording)
+        RequestStop();
     return true;
 }
 
@@ -361,15 +381,21 @@ bool IsWaitingForInput()
     return recordingState.recording && recordingState.inGap;
 }
 
-// Waits for the worker to end while answering the messages sent to the window, so that Windows and
-// other programs keep getting answers; posted ones wait, since they could re-enter the recording.
-static DWORD WaitForWorker()
+// Waits for the thread to end while answering the messages sent to the window, so that Windows and
+// other programs keep getting answers (and, with a look at the queue at least once a second, do
+// not take the window for hung); posted ones wait, since they could re-enter the recording.
+static void WaitAnswering(HANDLE thread)
 {
-    RecordingState& s = recordingState;
-    while (MsgWaitForMultipleObjects(1, &s.worker, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, kWatchdogPeriodMs, QS_SENDMESSAGE) != WAIT_OBJECT_0) {
         MSG message;
         PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
+}
+
+static DWORD WaitForWorker()
+{
+    RecordingState& s = recordingState;
+    WaitAnswering(s.worker);
     DWORD exitCode = 1;
     GetExitCodeThread(s.worker, &exitCode);
     CloseHandle(s.worker);
@@ -396,6 +422,7 @@ static void FinishRecording(HWND dialog)
         KeepWallClock(dialog, s.stoppedAtMilliseconds, 0);
     currentQueue->SetFinished();
     KeepSystemAwake(false);
+    s.finishing = 1;
     SetDlgItemTextA(dialog, IDC_RECORD, "Recode");
     EnableSettingsControls(dialog, true);
     MarkGap(dialog, false);
@@ -453,8 +480,6 @@ void OnSessionEnd(HWND dialog)
     if (!s.recording && !s.worker)
         return;
     s.sessionEnding = 1;
-    if (waveInput.blockShutdown)
-        waveInput.blockShutdown(dialog, kSessionEndReason);
     if (s.recording) {
         RequestStop();
         // The message loop will not run again: the device's answers are handled here.
@@ -472,9 +497,7 @@ void OnSessionEnd(HWND dialog)
         }
     } else {
         // The session ends while the recording's end waits for the worker: the file is completed first.
-        WaitForSingleObject(s.worker, INFINITE);
+        WaitAnswering(s.worker);
     }
-    if (waveInput.unblockShutdown)
-        waveInput.unblockShutdown(dialog);
     s.sessionEnding = 0;
 }

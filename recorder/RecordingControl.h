@@ -17,7 +17,11 @@ struct RecordingState {
     LONG closeAfterStop;
     LONG stopRequested;
     LONG recording;
+    // From the end of capture until the window is Idle again: the worker completes the file.
+    LONG finishing;
     LONG sessionEnding;
+    // The output file did not exist before the path's check made it.
+    LONG outputCreated;
     // The time since the start, 64 bits wide and advanced from the clock at every buffer and
     // watchdog tick, so that limits of any length are kept.
     ULONGLONG elapsedMilliseconds;

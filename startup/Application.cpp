@@ -57,16 +57,18 @@ static int RunRecorder(HINSTANCE module)
     return static_cast<int>(message.wParam);
 }
 
-// The single-instance lock, or null; alreadyHeld tells whether another copy holds it. A start with
-// /A gives a copy that holds it a few seconds to end.
+// The single-instance lock, or null; alreadyHeld tells whether another copy holds it (one started
+// with other rights is refused to us). A start with /A gives a copy that holds it a few seconds to end.
 static HANDLE TakeLock(bool* alreadyHeld)
 {
     for (DWORD waited = 0;; waited += kPreviousRunPollMs) {
         HANDLE mutex = CreateMutexA(nullptr, FALSE, kMutexName);
-        *alreadyHeld = mutex && GetLastError() == ERROR_ALREADY_EXISTS;
+        const DWORD error = GetLastError();
+        *alreadyHeld = mutex ? error == ERROR_ALREADY_EXISTS : error == ERROR_ACCESS_DENIED;
         if (!*alreadyHeld || !startupOptions.autoStart || waited >= kPreviousRunWaitMs)
             return mutex;
-        CloseHandle(mutex);
+        if (mutex)
+            CloseHandle(mutex);
         Sleep(kPreviousRunPollMs);
     }
 }
@@ -78,16 +80,14 @@ int RunApplication(HINSTANCE module)
         DismissMessagesAfter(startupOptions.timeLimitSeconds * kMillisecondsPerSecond + kLimitGraceMs);
     bool alreadyHeld = false;
     HANDLE mutex = TakeLock(&alreadyHeld);
-    if (!mutex) {
+    if (alreadyHeld) {
+        BringRunningCopyToFront();
+    } else if (!mutex) {
         ShowMessage(nullptr, kMutexMessage, kMessageCaption);
         return 0;
     }
-    int exitCode = 0;
-    if (alreadyHeld)
-        BringRunningCopyToFront();
-    else
-        exitCode = RunRecorder(module);
-    ReleaseMutex(mutex);
-    CloseHandle(mutex);
+    const int exitCode = alreadyHeld ? 0 : RunRecorder(module);
+    if (mutex)
+        CloseHandle(mutex);
     return exitCode;
 }

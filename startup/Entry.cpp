@@ -6,6 +6,9 @@
 
 extern "C" void WINAPI Entry()
 {
+    // Windows' own error boxes (no disk in a drive, a crash) would wait for a user that an
+    // unattended run does not have, holding the single-instance lock meanwhile.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX | SEM_NOGPFAULTERRORBOX);
     SplitCommandLine(&argv, &argc);
     const int exitCode = RunApplication(GetModuleHandleA(nullptr));
     FreeCommandLine(&argv, argc);

@@ -43,14 +43,14 @@ static LRESULT CALLBACK NoteMessageBox(int code, WPARAM window, LPARAM parameter
     char name[sizeof kMessageBoxClass + 1];
     if (code == HCBT_ACTIVATE && GetClassNameA(box, name, sizeof name) && lstrcmpA(name, kMessageBoxClass) == 0) {
         const LONG thread = static_cast<LONG>(GetCurrentThreadId());
+        bool noted = false;
         OpenMessage* newest = nullptr;
         for (OpenMessage& slot : openMessages) {
+            noted |= slot.threadId == thread && slot.box == box;
             if (slot.threadId == thread && !slot.box)
                 newest = &slot;
-            if (slot.threadId == thread && slot.box == box)
-                newest = nullptr;
         }
-        if (newest)
+        if (newest && !noted)
             newest->box = box;
         if (!GetWindow(box, GW_OWNER))
             SetWindowPos(box, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);

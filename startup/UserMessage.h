@@ -13,6 +13,9 @@ int ShowMessage(HWND owner, const char* text, const char* caption);
 // later call sets a new deadline. Called from one thread.
 void DismissMessagesAfter(ULONGLONG milliseconds);
 
+// No deadline: messages wait for the user.
+const ULONGLONG kNoDeadline = ~0ull;
+
 // Where messages go: the real message box, or a test's observer.
 typedef int (*MessageSink)(HWND owner, const char* text, const char* caption);
 

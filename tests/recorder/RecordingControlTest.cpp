@@ -355,6 +355,7 @@ TEST_F(RecordingControlTest, OddAnswersOfTheListAndTheDriverStayInBounds)
 
 TEST_F(RecordingControlTest, DeviceThatCannotBeOpenedOrStartedLeavesTheWindowIdle)
 {
+    DeleteFileA(startupOptions.outputPath);
     for (bool opens : {false, true}) {
         device.refuseOpen = !opens;
         device.refuseStart = opens;
@@ -368,6 +369,7 @@ TEST_F(RecordingControlTest, DeviceThatCannotBeOpenedOrStartedLeavesTheWindowIdl
         EXPECT_EQ(nullptr, currentQueue);
         EXPECT_EQ(nullptr, recordingState.worker);
         EXPECT_EQ("", EncoderCalls()) << "no worker, so the output file is left alone";
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(startupOptions.outputPath)) << "and none is left behind";
         EXPECT_TRUE(device.open.empty());
         ASSERT_EQ(1u, messages.messages().size());
         EXPECT_EQ(dialog_, messages.messages()[0].owner);
@@ -379,6 +381,14 @@ TEST_F(RecordingControlTest, DeviceThatCannotBeOpenedOrStartedLeavesTheWindowIdl
     EXPECT_TRUE(recordingState.recording);
     Click(IDC_RECORD);
     EXPECT_FALSE(recordingState.recording);
+    // An earlier recording's file stays when a start fails.
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(startupOptions.outputPath));
+    device.refuseOpen = true;
+    {
+        MessageRecorder refused;
+        Click(IDC_RECORD);
+    }
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(startupOptions.outputPath));
     // An unattended run has nobody to click again: it closes after the message.
     startupOptions.timeLimitSeconds = 60;
     startupOptions.exitAfterTimeLimit = 1;
@@ -792,38 +802,45 @@ TEST_F(RecordingControlTest, SessionEndCompletesTheFileBeforeItReturns)
         << "Windows is told why the session waits, and then that it no longer does";
 }
 
-DWORD WINAPI EndTheSessionInASecond(void* dialog)
+// Another program clicks Record and closes the window while the file is being completed, then the
+// session ends.
+DWORD WINAPI SendWhileTheFileIsCompleted(void* dialogWindow)
 {
     const DWORD kSecondMs = 1000;
+    HWND dialog = static_cast<HWND>(dialogWindow);
     Sleep(kSecondMs);
-    SendMessageA(static_cast<HWND>(dialog), WM_ENDSESSION, TRUE, 0);
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_RECORD, BN_CLICKED), 0);
+    SendMessageA(dialog, WM_CLOSE, 0, 0);
+    SendMessageA(dialog, WM_ENDSESSION, TRUE, 0);
     return 0;
 }
 
 typedef void(MPGE_CALL* FakeSetResults)(MpgeResult, MpgeResult, int, MpgeResult);
 
 // The encoder fails and its real message waits for a user while the window waits for the worker:
-// the window still answers the end of the session, which dismisses the message at once and
-// returns once the worker has ended.
-TEST_F(RecordingControlTest, SessionEndDuringTheWorkersMessageDismissesIt)
+// the window still answers what is sent to it. Record waits its turn, the close comes once the
+// file is complete, and the end of the session dismisses the message at once and returns once the
+// worker has ended.
+TEST_F(RecordingControlTest, SentMessagesWhileTheFileIsCompletedAreAnsweredInTurn)
 {
     FakeSetResults setResults = reinterpret_cast<FakeSetResults>(
         reinterpret_cast<void (*)()>(GetProcAddress(encoderLibrary.module, "FakeSetResults")));
     setResults(kMpgeOk, kMpgeOk, 2, kMpgeOk);
     Click(IDC_RECORD);
     const DWORD started = GetTickCount();
-    HANDLE sessionEnd = CreateThread(nullptr, 0, EndTheSessionInASecond, dialog_, 0, nullptr);
+    HANDLE sender = CreateThread(nullptr, 0, SendWhileTheFileIsCompleted, dialog_, 0, nullptr);
     SecondPasses(kStartClock + 1000);
-    for (int poll = 0; (recordingState.recording || recordingState.worker) && poll < 200; ++poll) {
+    for (int poll = 0; IsWindow(dialog_) && poll < 200; ++poll) {
         Pump();
         Sleep(50);
     }
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(sessionEnd, 10000)) << "the end of the session was answered";
-    CloseHandle(sessionEnd);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(sender, 10000)) << "every sent message was answered";
+    CloseHandle(sender);
     EXPECT_LT(GetTickCount() - started, 8000u);
     EXPECT_EQ(nullptr, recordingState.worker);
     EXPECT_FALSE(recordingState.recording);
-    EXPECT_FALSE(Enabled(IDC_SAVE)) << "the encoder failed";
+    EXPECT_EQ(1u, device.opensAt.size()) << "no recording started under the one being completed";
+    EXPECT_FALSE(IsWindow(dialog_)) << "the close came once the file was complete";
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
-"""The download as a Windows user gets it: the zip that scripts/package writes, unpacked into a
-fresh folder, records from the line-in."""
+"""The download as a Windows user gets it: the zip that scripts/package writes, the same every
+time it is made from one build, unpacked into a fresh folder, records from the line-in."""
+import hashlib
 import os
 import subprocess
 import sys
+import time
 import unittest
 import zipfile
 
@@ -19,8 +21,17 @@ class DownloadTest(unittest.TestCase):
         folder = harness.test_folder(self)
         version = os.environ["KANORU_VERSION"]
         package = os.path.join(folder, f"kanoru-{version}-win32.zip")
-        subprocess.run([sys.executable, MAKE_PACKAGE, harness.BIN, os.environ["KANORU_LAME_DIR"], package], check=True,
-                       stdout=subprocess.DEVNULL)
+        again = os.path.join(folder, "again", os.path.basename(package))
+        for path in (package, again):
+            subprocess.run([sys.executable, MAKE_PACKAGE, harness.BIN, os.environ["KANORU_LAME_DIR"], path], check=True,
+                           stdout=subprocess.DEVNULL)
+            # strip writes the time of its run: a second later would show in the binaries.
+            time.sleep(1.1)
+        with open(package, "rb") as first, open(again, "rb") as second:
+            data = first.read()
+            self.assertEqual(data, second.read(), "the same build gives the same zip")
+        with open(package + ".sha256") as f:
+            self.assertEqual(f"{hashlib.sha256(data).hexdigest()}  {os.path.basename(package)}\n", f.read())
         unpacked = os.path.join(folder, "unpacked")
         with zipfile.ZipFile(package) as download:
             self.assertEqual(CONTENTS, set(download.namelist()))

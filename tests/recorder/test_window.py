@@ -396,13 +396,24 @@ class FailureTest(RecorderTestCase):
 
     def test_output_path_that_cannot_take_a_recording_is_named(self):
         os.makedirs(os.path.join(self.folder, "folder.mp3"))
-        program = self.started("/A", "folder.mp3")
-        message = harness.read_message(10000)
-        self.assertTrue(message and message.startswith("このファイルには録音できません。|"), message)
-        self.assertIn(os.path.join(self.folder, "folder.mp3").replace("/", "\\")[-20:], message.replace("/", "\\"))
-        self.assertEqual("Record", harness.window_state()[IDC_RECORD]["text"])
-        harness.close_window()
-        self.assertEqual(0, program.wait(timeout=30))
+        read_only = os.path.join(self.folder, "kept.mp3")
+        with open(read_only, "wb") as f:
+            f.write(b"an earlier recording")
+        # Wine shows a file without write permission as read-only.
+        os.chmod(read_only, 0o444)
+        for name, shown in (("folder.mp3", "folder.mp3"), ("kept.mp3", "kept.mp3"), ("NUL", "\\\\.\\NUL"),
+                            ("missing\\take.mp3", "missing\\take.mp3")):
+            with self.subTest(name):
+                program = self.started("/A", name)
+                message = harness.read_message(10000)
+                self.assertTrue(message and message.startswith("このファイルには録音できません。|"), message)
+                self.assertIn(shown, message, "the message names the path")
+                self.assertEqual("Record", harness.window_state()[IDC_RECORD]["text"])
+                harness.close_window()
+                self.assertEqual(0, program.wait(timeout=30))
+        with open(read_only, "rb") as f:
+            self.assertEqual(b"an earlier recording", f.read())
+        self.assertFalse(os.path.exists(os.path.join(self.folder, "missing")))
 
 
 class RefusalTest(unittest.TestCase):
