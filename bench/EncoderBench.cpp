@@ -40,6 +40,16 @@ static std::vector<short> MakeSignal(int rate, int seconds)
     return pcm;
 }
 
+// The line-in's tone as bench/recorder plays it: 441 Hz on both channels at half scale.
+static std::vector<short> MakeTone(int rate, int seconds)
+{
+    const double kFrequency = 441.0, kHalfScale = 16383.0;
+    std::vector<short> pcm(static_cast<size_t>(rate) * seconds * 2);
+    for (size_t n = 0; n < pcm.size() / 2; ++n)
+        pcm[2 * n] = pcm[2 * n + 1] = static_cast<short>(kHalfScale * sin(2 * 3.14159265358979 * kFrequency * n / rate));
+    return pcm;
+}
+
 static bool EncodeDirect(const std::vector<short>& pcm, int rate, int kbps, int quality, const char* path)
 {
     lame_global_flags* lame = lame_init();
@@ -74,14 +84,15 @@ static bool EncodeDirect(const std::vector<short>& pcm, int rate, int kbps, int 
 int main(int argc, char** argv)
 {
     if (argc < 6) {
-        fprintf(stderr, "usage: encoder_bench dll|direct RATE KBPS SECONDS OUTPUT [QUALITY]\n");
+        fprintf(stderr, "usage: encoder_bench dll|direct RATE KBPS SECONDS OUTPUT [QUALITY [tone]]\n");
         return 2;
     }
     const bool viaLibrary = strcmp(argv[1], "dll") == 0;
     const int rate = atoi(argv[2]), kbps = atoi(argv[3]), seconds = atoi(argv[4]);
     // The library's own setting unless another is asked for.
     const int quality = argc > 6 ? atoi(argv[6]) : 3;
-    const std::vector<short> pcm = MakeSignal(rate, seconds);
+    const bool tone = argc > 7 && strcmp(argv[7], "tone") == 0;
+    const std::vector<short> pcm = tone ? MakeTone(rate, seconds) : MakeSignal(rate, seconds);
     if (viaLibrary && LoadEncoderLibrary() != 0)
         return 1;
     const double start = CpuSeconds();

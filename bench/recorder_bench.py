@@ -40,9 +40,9 @@ def fresh(name):
 
 
 def encoder_cpu(seconds):
-    """The encoder's own work for the same audio, through gogo.dll."""
+    """The encoder's own work for the same audio (the line-in's tone), through gogo.dll."""
     out = os.path.join(fresh("encoder"), "encoder.mp3")
-    result = subprocess.run(["wine", "encoder_bench.exe", "dll", "48000", "320", str(seconds), out],
+    result = subprocess.run(["wine", "encoder_bench.exe", "dll", "48000", "320", str(seconds), out, "3", "tone"],
                             cwd=harness.BIN, capture_output=True, text=True, check=True)
     speed = float(result.stdout.strip())
     return seconds / speed
