@@ -297,14 +297,18 @@ class FailureTest(RecorderTestCase):
         self.assertTagCountsTheFrames(path)
         self.assertToneAroundGaps(path, [(5, 20)], (29, 30))
 
+    def hold_output(self, name):
+        """Another program holds the output file open without sharing it, for the test's length."""
+        held = harness.wine(os.path.join(harness.BIN, "probe.exe"), "hold", name, "30000", cwd=self.folder)
+        self.addCleanup(held.wait)
+        self.addCleanup(held.kill)
+        time.sleep(1)
+
     def test_held_output_file_ends_an_unattended_run_after_its_limit(self):
         path = os.path.join(self.folder, "take.mp3")
         with open(path, "wb") as f:
             f.write(b"an earlier recording")
-        held = harness.wine(os.path.join(harness.BIN, "probe.exe"), "hold", "take.mp3", "30000", cwd=self.folder)
-        self.addCleanup(held.wait)
-        self.addCleanup(held.kill)
-        time.sleep(1)
+        self.hold_output("take.mp3")
         program = self.started("/P64_22_1", "/A", "/T8", "take.mp3")
         started = time.monotonic()
         message = harness.read_message(15000, press_ok=False)
@@ -317,10 +321,7 @@ class FailureTest(RecorderTestCase):
 
     def test_held_output_file_without_a_limit_keeps_the_window_answering(self):
         path = os.path.join(self.folder, "take.mp3")
-        held = harness.wine(os.path.join(harness.BIN, "probe.exe"), "hold", "take.mp3", "30000", cwd=self.folder)
-        self.addCleanup(held.wait)
-        self.addCleanup(held.kill)
-        time.sleep(1)
+        self.hold_output("take.mp3")
         program = self.started("/P64_22_1", "/A", "take.mp3")
         message = harness.read_message(15000, press_ok=False)
         self.assertTrue(message and message.startswith("エンコード設定が正しくありません。"), message)
