@@ -230,6 +230,8 @@ protected:
         device.now = kStartClock;
         device.bytesAtReset = kPartialBytes;
         refuseAwayMode = false;
+        // An earlier case's end of the session or unattended run leaves no deadline behind.
+        DismissMessagesAfter(kNoDeadline);
         waveInput = {Open, Prepare, Unprepare, Add, Start, Reset, Close, Now, SetExecutionState, BlockShutdown,
                      UnblockShutdown};
         ASSERT_TRUE(EnterFolder(FAKES_DIR "/recording"));
