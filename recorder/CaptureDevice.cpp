@@ -1,8 +1,7 @@
 #include "recorder/CaptureDevice.h"
 
+#include "recorder/UnclosedDevices.h"
 #include "recorder/WaveInput.h"
-
-static const int kCaptureBuffers = 2;
 
 // Where each capture buffer is.
 enum BufferPlace {
@@ -10,12 +9,6 @@ enum BufferPlace {
     kBufferInDevice,
     kBufferInHand,  // its bytes are being handed to the recording
     kBufferKept,  // a lost device did not give it back: it may still write to it
-};
-
-// A lost device whose handle refused to close, and the buffers it kept, freed once it closes.
-struct UnclosedDevice {
-    HWAVEIN device;
-    WAVEHDR* kept[kCaptureBuffers];
 };
 
 struct CaptureState {
@@ -36,7 +29,6 @@ struct CaptureState {
     DWORD bufferDue;
     DWORD lostAt;
     DWORD nextReopen;
-    UnclosedDevice unclosed[kMostUnclosedDevices];
 };
 
 static CaptureState capture = {};
@@ -44,18 +36,12 @@ static CaptureState capture = {};
 void ResetCapture()
 {
     capture = {};
+    ForgetUnclosedDevices();
 }
 
 CaptureStage CurrentCaptureStage()
 {
     return capture.stage;
-}
-
-static void FreeBlock(WAVEHDR* header)
-{
-    HANDLE heap = GetProcessHeap();
-    HeapFree(heap, 0, header->lpData);
-    HeapFree(heap, 0, header);
 }
 
 // One second of audio handed to the device; null when it cannot be had.
@@ -68,12 +54,12 @@ static WAVEHDR* CreateBuffer(HWAVEIN device, DWORD bytes)
     header->dwBufferLength = bytes;
     header->dwLoops = 1;
     if (!header->lpData || waveInput.prepareHeader(device, header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
-        FreeBlock(header);
+        FreeCaptureBuffer(header);
         return nullptr;
     }
     if (waveInput.addBuffer(device, header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
         if (waveInput.unprepareHeader(device, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR)
-            FreeBlock(header);
+            FreeCaptureBuffer(header);
         return nullptr;
     }
     return header;
@@ -97,15 +83,6 @@ static bool AnyInHand()
     return false;
 }
 
-static void FreeKept(WAVEHDR** kept)
-{
-    for (int slot = 0; slot < kCaptureBuffers; ++slot) {
-        if (kept[slot])
-            FreeBlock(kept[slot]);
-        kept[slot] = nullptr;
-    }
-}
-
 // Lets go of every buffer: one the device gave back is unprepared and freed; one it still holds
 // may still be written to, so it is kept until the device has closed. One in hand at an
 // abandonment stays allocated for good.
@@ -120,7 +97,7 @@ static void ReleaseBuffers(WAVEHDR** kept)
             kept[slot] = header;
         else if (capture.places[slot] == kBufferReturned &&
                  waveInput.unprepareHeader(capture.device, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR)
-            FreeBlock(header);
+            FreeCaptureBuffer(header);
     }
     capture.buffersInDevice = 0;
 }
@@ -135,36 +112,11 @@ static bool CloseDevice()
     HWAVEIN device = capture.device;
     capture.device = nullptr;
     if (waveInput.close(device) == MMSYSERR_NOERROR) {
-        FreeKept(kept);
+        FreeCaptureBuffers(kept);
         return true;
     }
-    for (UnclosedDevice& unclosed : capture.unclosed) {
-        if (!unclosed.device) {
-            unclosed.device = device;
-            for (int slot = 0; slot < kCaptureBuffers; ++slot)
-                unclosed.kept[slot] = kept[slot];
-            break;
-        }
-    }
+    KeepUnclosedDevice(device, kept);
     return false;
-}
-
-// Closes what earlier losses left open; returns how many still refuse.
-static int CloseUnclosedDevices()
-{
-    int refusing = 0;
-    for (UnclosedDevice& unclosed : capture.unclosed) {
-        if (!unclosed.device)
-            continue;
-        waveInput.reset(unclosed.device);
-        if (waveInput.close(unclosed.device) == MMSYSERR_NOERROR) {
-            FreeKept(unclosed.kept);
-            unclosed.device = nullptr;
-        } else {
-            ++refusing;
-        }
-    }
-    return refusing;
 }
 
 // Hands a finished buffer's bytes to the recording. The buffer counts as in hand meanwhile: the

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include "recorder/UnclosedDevices.h"
+
 // The capture device's life during a recording.
 enum CaptureStage {
     kCaptureIdle,  // no recording
@@ -34,10 +36,6 @@ const DWORD kReopenIntervalMs = 2000;
 // A device away this long has most likely been unplugged; it is tried less often from then on.
 const DWORD kSlowReopenAfterMs = 60000;
 const DWORD kSlowReopenIntervalMs = 5000;
-
-// Lost devices whose handles refused to close, kept to be closed before each later open; with
-// this many still refusing, no further device is opened.
-const int kMostUnclosedDevices = 4;
 
 // A new window starts without a device.
 void ResetCapture();

@@ -4,7 +4,9 @@
 
 #include "encoding/EncoderWorker.h"
 #include "recorder/CaptureDevice.h"
-#include "recorder/RecorderDialog.h"
+#include "recorder/OutputPath.h"
+#include "recorder/RecorderView.h"
+#include "recorder/RecordingInput.h"
 #include "recorder/WaveInput.h"
 #include "resources/resource.h"
 #include "startup/RecordingSettings.h"
@@ -26,17 +28,13 @@ static const EXECUTION_STATE kAwayModeRequired = 0x00000040;
 static const char kDeviceMessage[] = "録音デバイスを開けませんでした。\nライン入力が使えるか確認してください。";
 static const char kPreparationMessage[] = "録音の準備に失敗しました。\nメモリが足りない可能性があります。";
 static const char kSizeLimitMessage[] = "録音ファイルのサイズが 2GB の95%に達したので、\n録音を中止しました。";
-static const char kOutputPathMessage[] =
-    "このファイルには録音できません。\n%s\nフォルダ名やデバイス名、読み取り専用のファイルではない、書き込めるファイル名を指定してください。";
-static const char kDevicePathPrefix[] = "\\\\.\\";
 static const char kGapsMessage[] = "録音中に入力が %d 回途切れました。無音で補った時間: %02d:%02d:%02d";
 
 static void FinishRecording(HWND dialog);
 
-void ClearRecordingFlags()
+void ResetRecording()
 {
-    RecordingState& s = recordingState;
-    s.timeLimitHit = s.sizeLimitHit = s.closeAfterStop = s.recording = s.stopRequested = 0;
+    recordingState = {};
     ResetCapture();
 }
 
@@ -45,27 +43,10 @@ void PostRecordCommand(HWND dialog)
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_RECORD, 0), 0);
 }
 
-static void StartClock()
+static void NoteEndReason(EndReason reason)
 {
-    RecordingState& s = recordingState;
-    s.lastClockReading = s.lastTickReading = waveInput.now();
-    s.elapsedMilliseconds = 0;
-}
-
-// The time since the start; the clock is read at least once a second, long before it wraps.
-static ULONGLONG AdvanceClock()
-{
-    RecordingState& s = recordingState;
-    const DWORD now = waveInput.now();
-    s.elapsedMilliseconds += now - s.lastClockReading;
-    s.lastClockReading = now;
-    return s.elapsedMilliseconds;
-}
-
-// A run started with /T and a limit closes itself: nobody may be there to answer its messages.
-static bool IsUnattended()
-{
-    return startupOptions.exitAfterTimeLimit && startupOptions.timeLimitSeconds > 0;
+    if (reason > recordingState.endReason)
+        recordingState.endReason = reason;
 }
 
 // While a recording runs the system must not sleep; where away mode is refused (XP), without it.
@@ -90,295 +71,153 @@ static void FillFormat(WAVEFORMATEX* format)
     format->wBitsPerSample = kBitsPerSample;
 }
 
-// Whole sample frames of the recording's format for a time.
-static ULONGLONG BytesFor(ULONGLONG milliseconds)
-{
-    const WAVEFORMATEX& f = recordingState.format;
-    const ULONGLONG bytes = milliseconds * f.nAvgBytesPerSec / kMillisecondsPerSecond;
-    return bytes - bytes % f.nBlockAlign;
-}
-
-// Why a recording ended: an unattended run closes the program after one that ended by itself
-// (a failure, the size limit), as its time limit would have.
-enum EndReason { kEndedAsAsked, kEndedByItself };
-
-// The end that every recording and every abandoned start share: the queue goes before any
-// message, whose loop might otherwise see a new recording start on it; then the messages (none
-// while the session ends), then the window returns to Idle or closes.
-static void EndRecording(HWND dialog, EndReason reason, const char* message, const char* gapsMessage)
+// The end that every recording and every abandoned start share: the queue goes first, then the
+// messages (none once the session ends), during which the recording still counts as finishing so
+// that nothing starts under them; then the window returns to Idle or closes. A recording that ended
+// by itself (a failure, the size limit) closes a run that closes itself after its limit, as that
+// limit would have.
+static void EndRecording(HWND dialog, bool endedByItself, const char* message, const char* gapsMessage)
 {
     RecordingState& s = recordingState;
     delete currentQueue;
     currentQueue = nullptr;
-    s.recording = 0;
+    s.stage = kFinishing;
     if (waveInput.unblockShutdown)
         waveInput.unblockShutdown(dialog);
-    if (message && !s.sessionEnding)
+    if (message && s.endReason != kEndedBySessionEnd)
         ShowMessage(dialog, message, kMessageCaption);
     if (gapsMessage)
         ShowMessage(dialog, gapsMessage, kMessageCaption);
     KillTimer(dialog, kWatchdogTimer);
-    s.finishing = 0;
-    if (s.closeAfterStop || (reason == kEndedByItself && IsUnattended())) {
+    s.stage = kIdle;
+    if (s.afterEnd == kCloseWindow || (endedByItself && ClosesItselfAfterItsLimit())) {
         DestroyWindow(dialog);
-    } else if (IsUnattended()) {
+    } else if (ClosesItselfAfterItsLimit()) {
         // Someone stopped the recording and is there: later messages wait for them.
         DismissMessagesAfter(kNoDeadline);
     }
 }
 
 // Undoes a start that could not be completed; the device's late notifications are ignored,
-// because they no longer name the recording's device.
-static void AbandonStart(HWND dialog, const char* message)
+// because they no longer name the recording's device. No worker ran: a file that only the path's
+// check made goes again.
+static void AbandonStart(HWND dialog, const char* message, bool outputMade)
 {
-    RecordingState& s = recordingState;
     AbandonCapture();
-    // No worker ran: a file that only the path's check made goes again.
-    if (s.outputCreated)
+    if (outputMade)
         DeleteFileA(startupOptions.outputPath);
-    s.outputCreated = 0;
-    EndRecording(dialog, kEndedByItself, message, nullptr);
-}
-
-// A path that cannot take the recording: a folder, a folder that does not exist, a device, a
-// read-only file. A file that another program holds is left to the encoder, whose message says so.
-// A file made here to find out is removed again if the start fails, so that it leaves none behind.
-static bool OutputPathTakesARecording(const char* path)
-{
-    const int kPrefixLength = sizeof kDevicePathPrefix - 1;
-    int same = 0;
-    while (same < kPrefixLength && path[same] == kDevicePathPrefix[same])
-        ++same;
-    if (same == kPrefixLength)
-        return false;
-    const DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
-        return false;
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return GetLastError() == ERROR_SHARING_VIOLATION;
-    recordingState.outputCreated = GetLastError() != ERROR_ALREADY_EXISTS;
-    const bool onDisk = GetFileType(file) == FILE_TYPE_DISK;
-    CloseHandle(file);
-    return onDisk;
+    EndRecording(dialog, true, message, nullptr);
 }
 
 static void StartRecording(HWND dialog)
 {
     RecordingState& s = recordingState;
-    s.estimatedBytes = s.buffersReturned = 0;
-    s.queuedBytes = s.silenceBytes = 0;
-    s.gaps = s.inGap = 0;
-    s.recording = 1;
-    s.sizeLimitHit = s.timeLimitHit = s.stopRequested = 0;
-    s.limitMilliseconds = startupOptions.timeLimitSeconds * kMillisecondsPerSecond;
-    // From here on even a start that fails keeps an unattended run's limit.
-    StartClock();
-    if (IsUnattended())
-        DismissMessagesAfter(s.limitMilliseconds + kLimitGraceMs);
+    s.endReason = kEndedAsAsked;
+    s.afterEnd = kStayOpen;
+    const ULONGLONG limitMs = startupOptions.timeLimitSeconds * kMillisecondsPerSecond;
+    // From here on even a start that fails keeps the limit of a run that closes itself.
+    if (ClosesItselfAfterItsLimit())
+        DismissMessagesAfter(limitMs + kLimitGraceMs);
     // Without its watchdog a recording would have no time-limit backstop and never notice a lost device.
     if (!SetTimer(dialog, kWatchdogTimer, kWatchdogPeriodMs, nullptr)) {
-        AbandonStart(dialog, kPreparationMessage);
+        AbandonStart(dialog, kPreparationMessage, false);
         return;
     }
-    if (!OutputPathTakesARecording(startupOptions.outputPath)) {
-        char text[sizeof kOutputPathMessage + MAX_PATH];
-        wsprintfA(text, kOutputPathMessage, startupOptions.outputPath);
-        AbandonStart(dialog, text);
+    bool outputMade = false;
+    if (!OutputPathTakesARecording(startupOptions.outputPath, &outputMade)) {
+        char text[kUnusableOutputMessageSize];
+        FormatUnusableOutputMessage(startupOptions.outputPath, text);
+        AbandonStart(dialog, text, outputMade);
         return;
     }
-    ReadSettingsFromDialog(dialog);
+    ReadRecordingSettingsFromDialog(dialog);
     FillFormat(&s.format);
-    LRESULT position = SendDlgItemMessageA(dialog, IDC_BITRATE, CB_GETCURSEL, 0, 0);
-    // With nothing selected the row's first entry is taken, as after a click on a setting.
-    if (position < 0 || position >= kBitrateRowLength)
-        position = 0;
-    recordingSettings.bitrateKbps = BitrateAt(recordingSettings.sampleRateIndex, static_cast<int>(position));
     currentQueue = new (std::nothrow) CMemoryStreamList;
     if (!currentQueue) {
-        AbandonStart(dialog, kPreparationMessage);
+        AbandonStart(dialog, kPreparationMessage, outputMade);
         return;
     }
     // Capture starts before the worker, so that a device that will not start leaves no file behind;
     // the window is changed only once it runs.
     const int started = StartCapture(dialog, &s.format);
     if (started != kCaptureStarted) {
-        AbandonStart(dialog, started == kCaptureNoMemory ? kPreparationMessage : kDeviceMessage);
+        AbandonStart(dialog, started == kCaptureNoMemory ? kPreparationMessage : kDeviceMessage, outputMade);
         return;
     }
-    StartClock();
+    StartClock(&s.clock, s.format, recordingSettings.bitrateKbps, limitMs, waveInput.now());
     s.worker = CreateThread(nullptr, 0, EncoderWorker, dialog, 0, &s.workerThreadId);
     if (!s.worker) {
-        AbandonStart(dialog, kPreparationMessage);
+        AbandonStart(dialog, kPreparationMessage, outputMade);
         return;
     }
+    s.stage = kRecording;
     KeepSystemAwake(true);
-    s.outputCreated = 0;
     // Windows names the reason if the session's end finds the recording still to be completed.
     if (waveInput.blockShutdown)
         waveInput.blockShutdown(dialog, kSessionEndReason);
-    SetDlgItemTextA(dialog, IDC_RECORD, "Stop");
-    EnableSettingsControls(dialog, false);
-    EnableWindow(GetDlgItem(dialog, IDC_SAVE), FALSE);
-    SetDlgItemTextA(dialog, IDC_COUNTER, "00:00:00");
+    ShowRecording(dialog);
 }
 
-// Later requests change nothing: the first one's stop brings every buffer back.
-static void RequestStop()
+// The first request stops capture; later ones change nothing, since its stop brings every buffer back.
+static void RequestStop(EndReason reason)
 {
     RecordingState& s = recordingState;
-    if (s.stopRequested)
+    NoteEndReason(reason);
+    if (s.stage != kRecording)
         return;
-    s.stopRequested = 1;
-    s.stoppedAtMilliseconds = AdvanceClock();
+    s.stage = kStopping;
+    NoteStop(&s.clock, waveInput.now());
     StopCapture();
 }
 
 void OnRecordCommand(HWND dialog)
 {
-    // A Record sent by another program while the last recording is completed waits its turn.
-    if (recordingState.finishing)
-        return;
-    if (recordingState.recording)
-        RequestStop();
-    else
+    switch (recordingState.stage) {
+    case kIdle:
         StartRecording(dialog);
+        break;
+    case kRecording:
+        RequestStop(kEndedAsAsked);
+        break;
+    case kStopping:
+    case kFinishing:
+        // A Record sent by another program while the last recording is completed waits its turn.
+        break;
+    }
+}
+
+void OnStopCommand(HWND)
+{
+    RequestStop(kEndedAsAsked);
 }
 
 bool OnCloseRequest(HWND)
 {
     RecordingState& s = recordingState;
-    if (!s.recording && !s.finishing)
+    if (s.stage == kIdle)
         return false;
-    s.closeAfterStop = 1;
-    if (s.recording)
-        RequestStop();
+    s.afterEnd = kCloseWindow;
+    RequestStop(kEndedAsAsked);
     return true;
 }
 
-static void ReachTimeLimit(HWND dialog)
+void OnTimeLimitReached(HWND dialog)
 {
-    RecordingState& s = recordingState;
     if (startupOptions.exitAfterTimeLimit)
-        s.closeAfterStop = 1;
-    s.timeLimitHit = 1;
+        recordingState.afterEnd = kCloseWindow;
+    NoteEndReason(kEndedAtTimeLimit);
     PostStopCommand(dialog);
 }
 
-// The counters, and the time and size limits, from the time since the start.
-static void ShowLimits(HWND dialog, ULONGLONG elapsedMs)
+void OnSizeLimitReached(HWND dialog)
 {
-    RecordingState& s = recordingState;
-    SetTimeText(dialog, IDC_COUNTER, static_cast<DWORD>(elapsedMs / kMillisecondsPerSecond));
-    if (startupOptions.timeLimitSeconds > 0) {
-        const LONGLONG remaining = static_cast<LONGLONG>(s.limitMilliseconds - elapsedMs);
-        if (remaining > 0)
-            SetTimeText(dialog, IDC_REMAIN,
-                        static_cast<DWORD>(remaining / static_cast<LONGLONG>(kMillisecondsPerSecond)));
-        if (remaining < static_cast<LONGLONG>(kMillisecondsPerSecond) && !s.timeLimitHit)
-            ReachTimeLimit(dialog);
-    }
-    if (!s.sizeLimitHit && s.estimatedBytes > kSizeLimitBytes) {
-        s.sizeLimitHit = 1;
-        PostStopCommand(dialog);
-    }
-}
-
-// The MP3's size estimate: a second's worth of the bitrate for every buffer returned, and for
-// every second of silence.
-static void EstimateSize()
-{
-    RecordingState& s = recordingState;
-    const ULONGLONG perSecond = static_cast<ULONGLONG>(recordingSettings.bitrateKbps) * 1000 / kBitsPerByte;
-    const ULONGLONG estimate =
-        s.buffersReturned * perSecond + s.silenceBytes * perSecond / s.format.nAvgBytesPerSec;
-    s.estimatedBytes = estimate > MAXDWORD ? MAXDWORD : static_cast<DWORD>(estimate);
-}
-
-static void MarkGap(HWND dialog, bool inGap)
-{
-    RecordingState& s = recordingState;
-    if (s.inGap == static_cast<LONG>(inGap))
-        return;
-    s.inGap = inGap;
-    s.gaps += inGap;
-    InvalidateRect(GetDlgItem(dialog, IDC_COUNTER), nullptr, TRUE);
-}
-
-static void QueueSilence(ULONGLONG bytes)
-{
-    RecordingState& s = recordingState;
-    const ULONGLONG silence = currentQueue->AppendSilence(bytes);
-    s.queuedBytes += silence;
-    s.silenceBytes += silence;
-    EstimateSize();
-}
-
-static ULONGLONG UpToTheLimit(ULONGLONG milliseconds)
-{
-    const ULONGLONG limit = recordingState.limitMilliseconds;
-    return startupOptions.timeLimitSeconds > 0 && milliseconds > limit ? limit : milliseconds;
-}
-
-// The first audio after a gap was captured in the second before it came: silence stands in for
-// the time the device took to start.
-static void EndGap(HWND dialog, DWORD bytes)
-{
-    RecordingState& s = recordingState;
-    if (!s.inGap || CurrentCaptureStage() != kCapturing)
-        return;
-    const ULONGLONG due = BytesFor(UpToTheLimit(AdvanceClock()));
-    if (due > s.queuedBytes + bytes)
-        QueueSilence(due - s.queuedBytes - bytes);
-    MarkGap(dialog, false);
-}
-
-// Silence stands in for the audio that has not come, so that the file keeps the wall clock up to
-// untilMs (never past the time limit) but for what a device may still deliver.
-static void KeepWallClock(HWND dialog, ULONGLONG untilMs, ULONGLONG stillToComeMs)
-{
-    RecordingState& s = recordingState;
-    const ULONGLONG due = BytesFor(UpToTheLimit(untilMs));
-    const ULONGLONG stillToCome = BytesFor(stillToComeMs);
-    if (due <= s.queuedBytes + stillToCome)
-        return;
-    MarkGap(dialog, true);
-    QueueSilence(due - s.queuedBytes - stillToCome);
-}
-
-void OnCapturedAudio(HWND dialog, const void* data, DWORD bytes)
-{
-    RecordingState& s = recordingState;
-    ++s.buffersReturned;
-    EstimateSize();
-    if (bytes > 0) {
-        // What a lost device had finished closes no gap; audio from a device that captures does.
-        EndGap(dialog, bytes);
-        s.queuedBytes += bytes;
-        currentQueue->Append(data, bytes);
-        // The queue's message runs a message loop, in which the recording may have been stopped.
-        if (!s.recording)
-            return;
-    }
-    if (!s.stopRequested)
-        ShowLimits(dialog, AdvanceClock());
-}
-
-void OnCaptureLost(HWND dialog)
-{
-    MarkGap(dialog, true);
-    KeepWallClock(dialog, AdvanceClock(), 0);
+    NoteEndReason(kEndedAtSizeLimit);
+    PostStopCommand(dialog);
 }
 
 void OnCaptureEnded(HWND dialog)
 {
     FinishRecording(dialog);
-}
-
-bool IsWaitingForInput()
-{
-    return recordingState.recording && recordingState.inGap;
 }
 
 // Waits for the thread to end while answering the messages sent to the window, so that Windows and
@@ -403,12 +242,19 @@ static DWORD WaitForWorker()
     return exitCode;
 }
 
+// Nobody reads a message past the limit of a run that closes itself, or while the session ends.
+static bool SomeoneThere()
+{
+    const EndReason reason = recordingState.endReason;
+    return reason != kEndedBySessionEnd && !(reason == kEndedAtTimeLimit && ClosesItselfAfterItsLimit());
+}
+
 // "N gaps, this much silence", for someone who was there.
 static void FormatGaps(char* text)
 {
-    RecordingState& s = recordingState;
-    const DWORD seconds = static_cast<DWORD>(s.silenceBytes / s.format.nAvgBytesPerSec);
-    wsprintfA(text, kGapsMessage, s.gaps, static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60),
+    const RecordingClock& clock = recordingState.clock;
+    const DWORD seconds = SilenceSeconds(clock);
+    wsprintfA(text, kGapsMessage, clock.gaps, static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60),
               static_cast<int>(seconds % 60));
 }
 
@@ -417,59 +263,53 @@ static void FormatGaps(char* text)
 static void FinishRecording(HWND dialog)
 {
     RecordingState& s = recordingState;
-    // A recording stopped while no input came is as long as the time it ran.
-    if (s.inGap)
-        KeepWallClock(dialog, s.stoppedAtMilliseconds, 0);
+    FillUpToTheStop(dialog);
     currentQueue->SetFinished();
     KeepSystemAwake(false);
-    s.finishing = 1;
-    SetDlgItemTextA(dialog, IDC_RECORD, "Recode");
-    EnableSettingsControls(dialog, true);
-    MarkGap(dialog, false);
-    s.recording = 0;
-    s.stopRequested = 0;
-    // Nobody reads a message past an unattended limit or while the session ends.
-    const bool someoneThere = !s.sessionEnding && !(IsUnattended() && s.timeLimitHit);
-    s.timeLimitHit = 0;
+    s.stage = kFinishing;
+    ShowRecordingEnded(dialog);
     const DWORD exitCode = WaitForWorker();
     if (exitCode == 0)
-        EnableWindow(GetDlgItem(dialog, IDC_SAVE), TRUE);
+        EnableSave(dialog, true);
     char gaps[sizeof kGapsMessage + 32];
     const char* gapsMessage = nullptr;
-    if (someoneThere && s.gaps > 0) {
+    if (SomeoneThere() && s.clock.gaps > 0) {
         FormatGaps(gaps);
         gapsMessage = gaps;
     }
-    const bool sizeLimitHit = s.sizeLimitHit;
-    s.sizeLimitHit = 0;
-    EndRecording(dialog, sizeLimitHit || exitCode != 0 ? kEndedByItself : kEndedAsAsked,
-                 sizeLimitHit ? kSizeLimitMessage : nullptr, gapsMessage);
+    const bool sizeLimit = s.endReason == kEndedAtSizeLimit;
+    EndRecording(dialog, sizeLimit || exitCode != 0, sizeLimit ? kSizeLimitMessage : nullptr, gapsMessage);
 }
 
 void OnWatchdogTick(HWND dialog)
 {
     RecordingState& s = recordingState;
-    if (!s.recording)
+    if (s.stage != kRecording && s.stage != kStopping)
         return;
     const DWORD now = waveInput.now();
-    const bool heldUp = now - s.lastTickReading > kProgramHeldUpMs;
-    s.lastTickReading = now;
-    if (!s.stopRequested) {
-        const ULONGLONG elapsed = AdvanceClock();
-        if (CurrentCaptureStage() == kWaitingForDevice) {
-            KeepWallClock(dialog, elapsed, 0);
-        } else if (heldUp) {
-            // The buffer that was being filled when the program stopped is still to come.
-            GiveDeviceGrace();
-            KeepWallClock(dialog, elapsed, kMillisecondsPerSecond);
-        }
-        // No buffer brings the counters and limits while no input comes.
-        if (s.inGap)
-            ShowLimits(dialog, elapsed);
-        else if (startupOptions.timeLimitSeconds > 0 && !s.timeLimitHit && elapsed >= s.limitMilliseconds + kLimitGraceMs)
-            ReachTimeLimit(dialog);
-    }
+    const bool heldUp = TickWasHeldUp(&s.clock, now);
+    if (s.stage == kRecording)
+        KeepTime(dialog, now, heldUp);
     OnCaptureTick();
+}
+
+// The message loop will not run again: the device's answers to the stop are handled here, for as
+// long as the session's end allows; a device that has not closed by then is let go.
+static void StopForTheSessionEnd(HWND dialog)
+{
+    RequestStop(kEndedBySessionEnd);
+    const DWORD started = waveInput.now();
+    while (recordingState.stage == kStopping && waveInput.now() - started < kSessionDeviceMs) {
+        MSG message;
+        if (PeekMessageA(&message, dialog, MM_WIM_OPEN, MM_WIM_DATA, PM_REMOVE))
+            DispatchMessageA(&message);
+        else
+            Sleep(kNotificationPollMs);
+    }
+    if (recordingState.stage == kStopping) {
+        AbandonCapture();
+        FinishRecording(dialog);
+    }
 }
 
 void OnSessionEnd(HWND dialog)
@@ -477,27 +317,18 @@ void OnSessionEnd(HWND dialog)
     RecordingState& s = recordingState;
     // Nobody reads a message now, and one that waited would hold up the end of the session.
     DismissMessagesAfter(0);
-    if (!s.recording && !s.worker)
-        return;
-    s.sessionEnding = 1;
-    if (s.recording) {
-        RequestStop();
-        // The message loop will not run again: the device's answers are handled here.
-        const DWORD started = waveInput.now();
-        while (s.recording && waveInput.now() - started < kSessionDeviceMs) {
-            MSG message;
-            if (PeekMessageA(&message, dialog, MM_WIM_OPEN, MM_WIM_DATA, PM_REMOVE))
-                DispatchMessageA(&message);
-            else
-                Sleep(kNotificationPollMs);
-        }
-        if (s.recording) {
-            AbandonCapture();
-            FinishRecording(dialog);
-        }
-    } else {
+    switch (s.stage) {
+    case kIdle:
+        break;
+    case kRecording:
+    case kStopping:
+        StopForTheSessionEnd(dialog);
+        break;
+    case kFinishing:
         // The session ends while the recording's end waits for the worker: the file is completed first.
-        WaitAnswering(s.worker);
+        NoteEndReason(kEndedBySessionEnd);
+        if (s.worker)
+            WaitAnswering(s.worker);
+        break;
     }
-    s.sessionEnding = 0;
 }

@@ -3,75 +3,65 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-#include "startup/StartupOptions.h"
+#include "recorder/RecordingClock.h"
+
+// The life of one recording.
+enum RecordingStage {
+    kIdle,  // no recording: Record starts one
+    kRecording,  // capture runs into the queue and the worker encodes it
+    kStopping,  // a stop was asked for: the device hands its buffers back and closes
+    kFinishing,  // capture has ended: the worker completes the file, then the end's messages
+};
+
+// Why a recording ends, in rising precedence: a later reason replaces an earlier one only when it
+// ranks higher.
+enum EndReason {
+    kEndedAsAsked,  // Stop, a close, or the worker's own stop
+    kEndedAtTimeLimit,
+    kEndedAtSizeLimit,
+    kEndedBySessionEnd,  // nobody reads a message any more
+};
+
+// What follows the end of the recording.
+enum AfterRecording { kStayOpen, kCloseWindow };
 
 // The running recording; the dialog's thread alone changes it. The device's life is the capture
-// device's.
+// device's, the time and size are the clock's.
 struct RecordingState {
+    RecordingStage stage;
+    EndReason endReason;
+    AfterRecording afterEnd;
     HANDLE worker;
     DWORD workerThreadId;
     WAVEFORMATEX format;
-    DWORD estimatedBytes;
-    LONG timeLimitHit;
-    LONG sizeLimitHit;
-    LONG closeAfterStop;
-    LONG stopRequested;
-    LONG recording;
-    // From the end of capture until the window is Idle again: the worker completes the file.
-    LONG finishing;
-    LONG sessionEnding;
-    // The output file did not exist before the path's check made it.
-    LONG outputCreated;
-    // The time since the start, 64 bits wide and advanced from the clock at every buffer and
-    // watchdog tick, so that limits of any length are kept.
-    ULONGLONG elapsedMilliseconds;
-    DWORD lastClockReading;
-    DWORD lastTickReading;
-    ULONGLONG stoppedAtMilliseconds;
-    // The time limit in milliseconds, 64 bits wide so that a limit of any length stops on time.
-    ULONGLONG limitMilliseconds;
-    // What the file has been given: captured audio and silence, in bytes of the format.
-    ULONGLONG queuedBytes;
-    ULONGLONG silenceBytes;
-    DWORD buffersReturned;
-    // Stretches without input, and whether one is going on (the counter is red meanwhile).
-    int gaps;
-    LONG inGap;
+    RecordingClock clock;
 };
 
 extern RecordingState recordingState;
-
-// 95 % of 2 GiB, as (2^31 - 1) / 100 * 95.
-const DWORD kSizeLimitBytes = 2040109420;
 
 // The dialog's watchdog timer: its identifier and period.
 const UINT_PTR kWatchdogTimer = 1;
 const UINT kWatchdogPeriodMs = 1000;
 
-// Watchdog ticks this far apart mean the program itself was held up (frozen, or the machine
-// asleep): silence stands in for the time, and the device is not taken for lost.
-const DWORD kProgramHeldUpMs = 3000;
-
-
-// Clears the flags when the dialog is created.
-void ClearRecordingFlags();
+// A new window starts with no recording and no device.
+void ResetRecording();
 
 // Posts the command that starts a recording when none runs and stops it otherwise.
 void PostRecordCommand(HWND dialog);
 
-// The Record button or a posted stop command: starts a recording when none runs, otherwise stops it.
+// The Record button, or the command posted by /A: starts a recording when none runs, otherwise
+// stops it.
 void OnRecordCommand(HWND dialog);
 
-// True when a recording runs: it is stopped and the dialog is destroyed once it has ended.
+// The stop posted by a limit or the worker: stops a recording that runs, and never starts one.
+void OnStopCommand(HWND dialog);
+
+// True when a recording runs or is completed: the dialog is destroyed once it has ended.
 bool OnCloseRequest(HWND dialog);
 
 // The watchdog timer: keeps the file at the wall clock while no audio comes, looks after the device,
-// enforces a time limit that no buffer brought, and dismisses the messages of an unattended run
-// once its limit has passed.
+// and enforces a time limit that no buffer brought.
 void OnWatchdogTick(HWND dialog);
-
-// True while no audio comes and silence stands in for it; the counter is drawn in red meanwhile.
-bool IsWaitingForInput();
 
 // WM_ENDSESSION: the process ends when this returns, so a running recording is stopped and its
 // file completed here.

@@ -76,9 +76,14 @@ void ApplyUnattendedSwitches()
     }
 }
 
+bool ClosesItselfAfterItsLimit()
+{
+    return startupOptions.exitAfterTimeLimit && startupOptions.timeLimitSeconds > 0;
+}
+
 bool IsUnattendedRun()
 {
-    return startupOptions.autoStart && startupOptions.exitAfterTimeLimit && startupOptions.timeLimitSeconds > 0;
+    return startupOptions.autoStart && ClosesItselfAfterItsLimit();
 }
 
 int ApplyCommandLine()

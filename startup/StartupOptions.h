@@ -21,7 +21,11 @@ const DWORD kLimitGraceMs = 2000;
 // before anything can show a message.
 void ApplyUnattendedSwitches();
 
-// Started with /A and a time limit: nobody may be there to answer a message.
+// A time limit given with /T: the program closes once the limit has passed, and once a recording
+// has ended by itself.
+bool ClosesItselfAfterItsLimit();
+
+// Started with /A besides: nobody may be there to answer a message, from the start on.
 bool IsUnattendedRun();
 
 // Interprets argv into startupOptions and recordingSettings; 0 to go on, or kStartupRefused after

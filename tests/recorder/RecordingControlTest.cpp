@@ -14,7 +14,9 @@
 #include "encoding/EncoderWorker.h"
 #include "recorder/CaptureDevice.h"
 #include "recorder/RecorderDialog.h"
+#include "recorder/RecorderView.h"
 #include "recorder/RecordingControl.h"
+#include "recorder/RecordingInput.h"
 #include "recorder/WaveInput.h"
 #include "resources/resource.h"
 #include "startup/RecordingSettings.h"
@@ -212,6 +214,12 @@ EXECUTION_STATE WINAPI SetExecutionState(EXECUTION_STATE state)
     return refuseAwayMode && (state & kAwayMode) ? 0 : ES_CONTINUOUS;
 }
 
+// From Record until capture has ended.
+bool Recording()
+{
+    return recordingState.stage == kRecording || recordingState.stage == kStopping;
+}
+
 typedef const char*(MPGE_CALL* FakeCalls)(void);
 
 // What the fake encoder was asked to do since the library was loaded.
@@ -312,7 +320,7 @@ protected:
 TEST_F(RecordingControlTest, StopCompletesWhenBothBuffersComeBackWithData)
 {
     Click(IDC_RECORD);
-    ASSERT_TRUE(recordingState.recording);
+    ASSERT_TRUE(Recording());
     EXPECT_EQ("Stop", Text(IDC_RECORD));
     EXPECT_FALSE(Enabled(IDC_44KHZ));
     // The first second is handed back but not yet handled when Stop is clicked.
@@ -322,7 +330,7 @@ TEST_F(RecordingControlTest, StopCompletesWhenBothBuffersComeBackWithData)
     SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(IDC_RECORD, BN_CLICKED), 0);
     Pump();
     EXPECT_TRUE(device.open.empty());
-    EXPECT_FALSE(recordingState.recording);
+    EXPECT_FALSE(Recording());
     EXPECT_EQ("Recode", Text(IDC_RECORD));
     EXPECT_TRUE(Enabled(IDC_SAVE)) << "the worker ended with 0";
     EXPECT_TRUE(Enabled(IDC_44KHZ));
@@ -363,7 +371,7 @@ TEST_F(RecordingControlTest, DeviceThatCannotBeOpenedOrStartedLeavesTheWindowIdl
         device.refuseStart = opens;
         MessageRecorder messages;
         Click(IDC_RECORD);
-        EXPECT_FALSE(recordingState.recording) << opens;
+        EXPECT_FALSE(Recording()) << opens;
         EXPECT_EQ("Record", Text(IDC_RECORD));
         EXPECT_TRUE(Enabled(IDC_MONO));
         EXPECT_TRUE(Enabled(IDC_BITRATE));
@@ -380,9 +388,9 @@ TEST_F(RecordingControlTest, DeviceThatCannotBeOpenedOrStartedLeavesTheWindowIdl
     // The device is back: the next click records.
     device.refuseStart = false;
     Click(IDC_RECORD);
-    EXPECT_TRUE(recordingState.recording);
+    EXPECT_TRUE(Recording());
     Click(IDC_RECORD);
-    EXPECT_FALSE(recordingState.recording);
+    EXPECT_FALSE(Recording());
     // An earlier recording's file stays when a start fails.
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(startupOptions.outputPath));
     device.refuseOpen = true;
@@ -415,11 +423,11 @@ TEST_F(RecordingControlTest, FiveSecondLimitCountsDownAndStopsAtTheFourthBuffer)
         header->dwFlags |= WHDR_DONE;
         OnBufferDone(dialog_, kDevice, header);
         EXPECT_EQ(expected[second - 1], Text(IDC_REMAIN)) << second;
-        EXPECT_EQ(second == 4, recordingState.timeLimitHit != 0) << second;
+        EXPECT_EQ(second == 4, recordingState.clock.timeLimitReached) << second;
     }
     Pump();
     EXPECT_EQ(1, device.resets);
-    EXPECT_FALSE(recordingState.recording);
+    EXPECT_FALSE(Recording());
     EXPECT_FALSE(IsWindow(dialog_)) << "the program closes after its time limit";
 }
 
@@ -433,17 +441,17 @@ TEST_F(RecordingControlTest, LimitBeyondTwentyFiveDaysStopsOnTime)
     // Days between two buffers would be days of silence to the watchdog; here only the limit counts.
     KillTimer(dialog_, kWatchdogTimer);
     SecondPasses(kStartClock + 1000);
-    EXPECT_TRUE(recordingState.recording) << "a long limit must not stop after one second";
+    EXPECT_TRUE(Recording()) << "a long limit must not stop after one second";
     // The clock runs on past its own wrap-around; the dialog only sees one buffer a day here.
     for (DWORD day = 1; day < 30; ++day) {
         SecondPasses(kStartClock + day * 86400000u);
-        ASSERT_TRUE(recordingState.recording) << day;
+        ASSERT_TRUE(Recording()) << day;
     }
     SecondPasses(kStartClock + kThirtyDays * 1000u - 1500);
-    EXPECT_TRUE(recordingState.recording);
+    EXPECT_TRUE(Recording());
     EXPECT_EQ("00:00:01", Text(IDC_REMAIN));
     SecondPasses(kStartClock + kThirtyDays * 1000u - 500);
-    EXPECT_FALSE(recordingState.recording);
+    EXPECT_FALSE(Recording());
 }
 
 struct SizeMessage {
@@ -455,7 +463,7 @@ SizeMessage sizeMessage;
 int NoteSizeMessage(HWND, const char*, const char*)
 {
     ++sizeMessage.shown;
-    sizeMessage.recordingWhenShown = recordingState.recording != 0;
+    sizeMessage.recordingWhenShown = Recording();
     return IDOK;
 }
 
@@ -473,7 +481,7 @@ TEST_F(RecordingControlTest, SizeLimitStopsOnceAndReportsAfterTheEnd)
         header->dwBytesRecorded = 0;
         header->dwFlags |= WHDR_DONE;
         OnBufferDone(dialog_, kDevice, header);
-        ASSERT_EQ(n >= buffersToLimit, recordingState.sizeLimitHit != 0) << n;
+        ASSERT_EQ(n >= buffersToLimit, recordingState.clock.sizeLimitReached) << n;
     }
     int stops = 0;
     MSG message;
@@ -486,7 +494,7 @@ TEST_F(RecordingControlTest, SizeLimitStopsOnceAndReportsAfterTheEnd)
     MessageSink previous = SetMessageSink(NoteSizeMessage);
     Pump();
     SetMessageSink(previous);
-    EXPECT_FALSE(recordingState.recording);
+    EXPECT_FALSE(Recording());
     EXPECT_EQ(1, sizeMessage.shown);
     EXPECT_FALSE(sizeMessage.recordingWhenShown) << "the message waits for the end of the recording";
 }
@@ -495,10 +503,10 @@ TEST_F(RecordingControlTest, WorkerStopAfterTheUsersStopDoesNotStartARecording)
 {
     Click(IDC_RECORD);
     Click(IDC_RECORD);
-    ASSERT_FALSE(recordingState.recording);
+    ASSERT_FALSE(Recording());
     SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(IDC_RECORD, kStopOnlyNotification), 0);
     Pump();
-    EXPECT_FALSE(recordingState.recording);
+    EXPECT_FALSE(Recording());
     EXPECT_TRUE(device.open.empty());
 }
 
@@ -569,12 +577,12 @@ TEST_F(RecordingControlTest, DeviceFaultsDuringTheStopStillEndTheRecording)
         WAVEHDR* kept = device.held.front();
         Click(IDC_RECORD);
         DWORD endedAt = 1000;
-        for (DWORD tick = 2000; recordingState.recording && tick < 20000; tick += kWatchdogPeriodMs) {
+        for (DWORD tick = 2000; Recording() && tick < 20000; tick += kWatchdogPeriodMs) {
             Tick(tick);
             endedAt = tick;
         }
         EXPECT_LE(endedAt, fault.latestEndMs);
-        EXPECT_FALSE(recordingState.recording);
+        EXPECT_FALSE(Recording());
         EXPECT_EQ("Recode", Text(IDC_RECORD));
         EXPECT_TRUE(Enabled(IDC_SAVE)) << "the worker completed the file";
         EXPECT_GE(EncodedAt22kMono().seconds, 1.0);
@@ -646,7 +654,7 @@ TEST_F(RecordingControlTest, LostDeviceIsBridgedWithSilenceAndOpenedAgain)
             SendMessageA(dialog_, WM_TIMER, kWatchdogTimer, 0);
             redSeen |= IsWaitingForInput();
             Pump();
-            ASSERT_TRUE(recordingState.recording) << ms;
+            ASSERT_TRUE(Recording()) << ms;
             if (ms == loss.opensAt.back()) {
                 // A late notification of the lost device that names the new one's handle and buffer.
                 PostMessageA(dialog_, MM_WIM_DATA, reinterpret_cast<WPARAM>(device.handle),
@@ -658,7 +666,7 @@ TEST_F(RecordingControlTest, LostDeviceIsBridgedWithSilenceAndOpenedAgain)
         EXPECT_TRUE(redSeen);
         EXPECT_FALSE(IsWaitingForInput()) << "audio flows again";
         Click(IDC_RECORD);
-        EXPECT_FALSE(recordingState.recording);
+        EXPECT_FALSE(Recording());
         EXPECT_EQ(loss.opensAt, device.opensAt) << "the device is opened again on its cadence";
         const Encoded encoded = EncodedAt22kMono();
         EXPECT_GE(encoded.seconds, loss.stopAtMs / 1000.0 - 0.5) << "the file keeps the wall clock";
@@ -720,10 +728,10 @@ TEST_F(RecordingControlTest, EndingsDuringAGapKeepTheWallClock)
             SendMessageA(dialog_, WM_CLOSE, 0, 0);
         else if (c.ending == kSessionEnd)
             SendMessageA(dialog_, WM_ENDSESSION, TRUE, 0);
-        for (DWORD ms = 6000; c.ending == kLimit && recordingState.recording && ms < 20000; ms += kWatchdogPeriodMs)
+        for (DWORD ms = 6000; c.ending == kLimit && Recording() && ms < 20000; ms += kWatchdogPeriodMs)
             Tick(ms);
         Pump();
-        EXPECT_FALSE(recordingState.recording);
+        EXPECT_FALSE(Recording());
         EXPECT_NEAR(c.seconds, EncodedAt22kMono().seconds, 0.5);
         EXPECT_EQ(c.message, messages.messages().size() == 1);
         EXPECT_EQ(c.windowStays, IsWindow(dialog_) != FALSE);
@@ -759,7 +767,7 @@ TEST_F(RecordingControlTest, MessageLoopInsideABufferLeavesItHeldUntilItIsDone)
     Pump();
     SetMessageSink(previous);
     EXPECT_EQ(1, stopsDuringTheMessage);
-    EXPECT_FALSE(recordingState.recording) << "the stop completed once the buffer was let go";
+    EXPECT_FALSE(Recording()) << "the stop completed once the buffer was let go";
     EXPECT_TRUE(device.open.empty());
     EXPECT_TRUE(device.prepared.empty());
     EXPECT_TRUE(Enabled(IDC_SAVE));
@@ -792,7 +800,7 @@ TEST_F(RecordingControlTest, SessionEndCompletesTheFileBeforeItReturns)
     SecondPasses(kStartClock + 1000);
     MessageRecorder messages;
     SendMessageA(dialog_, WM_ENDSESSION, TRUE, 0);
-    EXPECT_FALSE(recordingState.recording);
+    EXPECT_FALSE(Recording());
     EXPECT_EQ(nullptr, recordingState.worker) << "the worker has ended";
     EXPECT_TRUE(device.open.empty());
     EXPECT_TRUE(Enabled(IDC_SAVE));
@@ -840,7 +848,7 @@ TEST_F(RecordingControlTest, SentMessagesWhileTheFileIsCompletedAreAnsweredInTur
     CloseHandle(sender);
     EXPECT_LT(GetTickCount() - started, 8000u);
     EXPECT_EQ(nullptr, recordingState.worker);
-    EXPECT_FALSE(recordingState.recording);
+    EXPECT_FALSE(Recording());
     EXPECT_EQ(1u, device.opensAt.size()) << "no recording started under the one being completed";
     EXPECT_FALSE(IsWindow(dialog_)) << "the close came once the file was complete";
 }

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <windows.h>
+#include <mmsystem.h>
+
+// The recording's time and size, with no window and no device in it: the clock's readings and the
+// bytes that arrived go in; the silence that keeps the file at the wall clock, the counters' values
+// and the limits' events come out.
+struct RecordingClock {
+    DWORD bytesPerSecond;
+    DWORD blockAlign;
+    DWORD bitrateKbps;
+    ULONGLONG limitMs;  // 0: no time limit
+    // The time since the start, 64 bits wide and advanced from each reading, so that limits of any
+    // length are kept across the 32-bit clock's wrap.
+    ULONGLONG elapsedMs;
+    DWORD lastReading;
+    DWORD lastTickReading;
+    ULONGLONG stoppedAtMs;
+    // What the file has been given: captured audio and silence, in bytes of the format.
+    ULONGLONG queuedBytes;
+    ULONGLONG silenceBytes;
+    DWORD buffersReturned;
+    DWORD estimatedBytes;
+    // Stretches without input, and whether the file is behind the wall clock now.
+    int gaps;
+    bool behind;
+    bool timeLimitReached;
+    bool sizeLimitReached;
+};
+
+// 95 % of 2 GiB, as (2^31 - 1) / 100 * 95.
+const DWORD kSizeLimitBytes = 2040109420;
+
+// Watchdog ticks this far apart mean the program itself was held up (frozen, or the machine
+// asleep): silence stands in for the time, and the device is not taken for lost.
+const DWORD kProgramHeldUpMs = 3000;
+
+// What LimitsReached reports, each once a recording.
+const int kTimeLimitReached = 1;
+const int kSizeLimitReached = 2;
+
+// The counters' values at one reading.
+struct ClockReadout {
+    DWORD elapsedSeconds;
+    bool showsRemaining;  // a time limit with time left: the remain box shows remainingSeconds
+    DWORD remainingSeconds;
+};
+
+// A new recording of format at bitrateKbps, with a time limit of limitMs (0: none), from reading.
+void StartClock(RecordingClock* clock, const WAVEFORMATEX& format, int bitrateKbps, ULONGLONG limitMs, DWORD reading);
+
+// The time since the start at reading; the clock is read at least once a second, long before it wraps.
+ULONGLONG AdvanceClock(RecordingClock* clock, DWORD reading);
+
+// A watchdog tick at reading: true when it comes so late that the program itself was held up.
+bool TickWasHeldUp(RecordingClock* clock, DWORD reading);
+
+// The stop's moment, up to which a recording stopped without input is filled.
+void NoteStop(RecordingClock* clock, DWORD reading);
+
+// Whole sample frames of the format for a time.
+ULONGLONG BytesFor(const RecordingClock& clock, ULONGLONG milliseconds);
+
+// The silence that brings the file up to untilMs (never past the time limit) once arrivingBytes
+// more have come; 0 when the file is there already.
+ULONGLONG SilenceDue(const RecordingClock& clock, ULONGLONG untilMs, ULONGLONG arrivingBytes);
+
+// A buffer the device handed back, with the bytes of it that were queued.
+void CountBuffer(RecordingClock* clock, ULONGLONG bytes);
+
+// Silence that was queued.
+void CountSilence(RecordingClock* clock, ULONGLONG bytes);
+
+// The file falls behind the wall clock or catches up; true when that changed, and a gap is counted
+// each time it falls behind.
+bool MarkBehind(RecordingClock* clock, bool behind);
+
+// The counters at elapsedMs.
+ClockReadout ReadCounters(const RecordingClock& clock, ULONGLONG elapsedMs);
+
+// The limits that elapsedMs and the size estimate reach for the first time: the time limit at the
+// reading that leaves less than a second, the size limit once the estimate passes it.
+int LimitsReached(RecordingClock* clock, ULONGLONG elapsedMs);
+
+// True, once, when no buffer has brought the time limit and elapsedMs is past it by graceMs.
+bool TimeLimitOverdue(RecordingClock* clock, ULONGLONG elapsedMs, DWORD graceMs);
+
+// Whole seconds of silence the file was given.
+DWORD SilenceSeconds(const RecordingClock& clock);

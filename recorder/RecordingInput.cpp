@@ -1,0 +1,116 @@
+#include "recorder/RecordingInput.h"
+
+#include "encoding/EncoderWorker.h"
+#include "recorder/CaptureDevice.h"
+#include "recorder/RecorderView.h"
+#include "recorder/RecordingControl.h"
+#include "recorder/WaveInput.h"
+#include "resources/resource.h"
+#include "startup/StartupOptions.h"
+
+static const ULONGLONG kMillisecondsPerSecond = 1000;
+
+static ULONGLONG ReadClock()
+{
+    return AdvanceClock(&recordingState.clock, waveInput.now());
+}
+
+// The counters, and the time and size limits, from the time since the start.
+static void ShowCounters(HWND dialog, ULONGLONG elapsedMs)
+{
+    RecordingClock& clock = recordingState.clock;
+    const ClockReadout readout = ReadCounters(clock, elapsedMs);
+    ShowTime(dialog, IDC_COUNTER, readout.elapsedSeconds);
+    if (readout.showsRemaining)
+        ShowTime(dialog, IDC_REMAIN, readout.remainingSeconds);
+    const int reached = LimitsReached(&clock, elapsedMs);
+    if (reached & kTimeLimitReached)
+        OnTimeLimitReached(dialog);
+    if (reached & kSizeLimitReached)
+        OnSizeLimitReached(dialog);
+}
+
+static void MarkGap(HWND dialog, bool inGap)
+{
+    if (MarkBehind(&recordingState.clock, inGap))
+        RedrawCounter(dialog);
+}
+
+static void QueueSilence(ULONGLONG bytes)
+{
+    if (bytes > 0)
+        CountSilence(&recordingState.clock, currentQueue->AppendSilence(bytes));
+}
+
+// Silence stands in for the audio that has not come, so that the file keeps the wall clock up to
+// untilMs (never past the time limit) but for what a device may still deliver.
+static void KeepWallClock(HWND dialog, ULONGLONG untilMs, ULONGLONG stillToComeMs)
+{
+    RecordingClock& clock = recordingState.clock;
+    const ULONGLONG silence = SilenceDue(clock, untilMs, BytesFor(clock, stillToComeMs));
+    if (silence == 0)
+        return;
+    MarkGap(dialog, true);
+    QueueSilence(silence);
+}
+
+// The first audio after a gap was captured in the second before it came: silence stands in for
+// the time the device took to start.
+static void EndGap(HWND dialog, DWORD bytes)
+{
+    if (!recordingState.clock.behind || CurrentCaptureStage() != kCapturing)
+        return;
+    QueueSilence(SilenceDue(recordingState.clock, ReadClock(), bytes));
+    MarkGap(dialog, false);
+}
+
+void OnCapturedAudio(HWND dialog, const void* data, DWORD bytes)
+{
+    RecordingState& s = recordingState;
+    // What a lost device had finished closes no gap; audio from a device that captures does.
+    if (bytes > 0)
+        EndGap(dialog, bytes);
+    CountBuffer(&s.clock, bytes);
+    // The queue's message runs a message loop, in which the recording may have been stopped.
+    if (bytes > 0)
+        currentQueue->Append(data, bytes);
+    if (s.stage == kRecording)
+        ShowCounters(dialog, ReadClock());
+}
+
+void OnCaptureLost(HWND dialog)
+{
+    MarkGap(dialog, true);
+    KeepWallClock(dialog, ReadClock(), 0);
+}
+
+void KeepTime(HWND dialog, DWORD now, bool heldUp)
+{
+    RecordingClock& clock = recordingState.clock;
+    const ULONGLONG elapsed = AdvanceClock(&clock, now);
+    if (CurrentCaptureStage() == kWaitingForDevice) {
+        KeepWallClock(dialog, elapsed, 0);
+    } else if (heldUp) {
+        // The buffer that was being filled when the program stopped is still to come.
+        GiveDeviceGrace();
+        KeepWallClock(dialog, elapsed, kMillisecondsPerSecond);
+    }
+    if (clock.behind)
+        ShowCounters(dialog, elapsed);
+    else if (TimeLimitOverdue(&clock, elapsed, kLimitGraceMs))
+        OnTimeLimitReached(dialog);
+}
+
+void FillUpToTheStop(HWND dialog)
+{
+    RecordingClock& clock = recordingState.clock;
+    if (clock.behind)
+        KeepWallClock(dialog, clock.stoppedAtMs, 0);
+    MarkGap(dialog, false);
+}
+
+bool IsWaitingForInput()
+{
+    const RecordingStage stage = recordingState.stage;
+    return (stage == kRecording || stage == kStopping) && recordingState.clock.behind;
+}
