@@ -9,6 +9,8 @@
 namespace {
 
 const DWORD kChunk = 65536;
+// Marks a chunk without storage in a list of chunk sizes, which stay below 2 GiB.
+const DWORD kSilentChunk = 0x80000000;
 
 // The byte expected at a position of the stream, so that order and completeness can be checked.
 BYTE PatternByte(DWORD position)
@@ -137,7 +139,61 @@ TEST(MemoryStreamFinished, AppendAfterTheEndIsRefused)
     list.SetFinished();
     EXPECT_EQ(1, list.IsFinished());
     EXPECT_EQ(-1, list.Append(bytes.data(), 10));
+    EXPECT_EQ(0u, list.AppendSilence(10)) << "silence after the end is neither queued nor counted";
     EXPECT_EQ(10, list.Available());
+}
+
+std::vector<DWORD> ChunkSizes(const CMemoryStreamList& list)
+{
+    std::vector<DWORD> sizes;
+    for (const CMemoryStream* chunk = list.head; chunk; chunk = chunk->next)
+        sizes.push_back(chunk->data ? chunk->size : chunk->size | kSilentChunk);
+    return sizes;
+}
+
+// Silence takes no storage: runs of at most a gibibyte, never inside a chunk that holds audio,
+// counted exactly however long, and read back as zeros in their place.
+TEST(MemoryStreamSilence, RunsWithoutStorageReadAsZerosInTheirPlace)
+{
+    const DWORD kRun = 0x40000000;
+    const struct {
+        const char* name;
+        DWORD audioBefore;
+        std::vector<ULONGLONG> silences;
+        DWORD audioAfter;
+        std::vector<DWORD> chunks;  // sizes; silent ones marked
+    } rows[] = {
+        {"between audio", 1000, {44100}, 1000, {1000, 44100 | kSilentChunk, 1000}},
+        {"one run grows in place", 0, {100, 200}, 0, {300 | kSilentChunk}},
+        {"a run that fills its bound, then more", 0, {kRun, 1}, 0, {kRun | kSilentChunk, 1 | kSilentChunk}},
+        {"longer than 2 GiB", 10, {2ull * kRun + 5}, 0, {10, kRun | kSilentChunk, kRun | kSilentChunk, 5 | kSilentChunk}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        CMemoryStreamList list;
+        const std::vector<BYTE> before = Pattern(0, row.audioBefore), after = Pattern(row.audioBefore, row.audioAfter);
+        if (row.audioBefore > 0)
+            list.Append(before.data(), row.audioBefore);
+        ULONGLONG silent = 0;
+        for (ULONGLONG bytes : row.silences) {
+            EXPECT_EQ(bytes, list.AppendSilence(bytes));
+            silent += bytes;
+        }
+        if (row.audioAfter > 0)
+            list.Append(after.data(), row.audioAfter);
+        EXPECT_EQ(row.chunks, ChunkSizes(list));
+        const ULONGLONG total = row.audioBefore + silent + row.audioAfter;
+        EXPECT_EQ(total, list.queued);
+        EXPECT_EQ(static_cast<LONG>(total < 0x7FFFFFFF ? total : 0x7FFFFFFF), list.Available()) << "at most LONG's largest";
+        if (total > kChunk)
+            continue;
+        std::vector<BYTE> out(static_cast<size_t>(total), 0xEE);
+        EXPECT_EQ(total, list.Read(out.data(), static_cast<DWORD>(total)));
+        std::vector<BYTE> expected = before;
+        expected.resize(static_cast<size_t>(row.audioBefore + silent), 0);
+        expected.insert(expected.end(), after.begin(), after.end());
+        EXPECT_EQ(expected, out);
+    }
 }
 
 TEST(MemoryStreamFinished, DestroyingAListThatHoldsDataFreesEverything)

@@ -195,6 +195,15 @@ class FailureTest(RecorderTestCase):
         self.assertGreater(held, 0)
         self.assertEqual(held, declared, "the file was completed with its tag")
 
+    def assertEndedAfterItsLimit(self, program, started, limit, name):
+        """The unattended run exited by itself after its limit with its file complete; the file's path."""
+        self.assertEqual(0, program.wait(timeout=60))
+        self.assertLess(time.monotonic() - started, limit + EXIT_AFTER_LIMIT_SECONDS,
+                        "the program exits by itself after its limit")
+        path = os.path.join(self.folder, name)
+        self.assertTagCountsTheFrames(path)
+        return path
+
     def wait_red(self, red, seconds):
         """Seconds until the counter is (or is no longer) drawn in red, or None."""
         started = time.monotonic()
@@ -261,11 +270,7 @@ class FailureTest(RecorderTestCase):
         subprocess.run(pactl + ["0"], env=self.line_in.env, check=True)
         stall_recovered = self.wait_red(False, 6)
         self.assertIsNotNone(stall_recovered, "the counter turns back once the sink runs again")
-        self.assertEqual(0, program.wait(timeout=60))
-        ended = time.monotonic() - started
-        self.assertLess(ended, 40 + EXIT_AFTER_LIMIT_SECONDS, "the program exits by itself after its limit")
-        path = os.path.join(self.folder, "bridged.mp3")
-        self.assertTagCountsTheFrames(path)
+        path = self.assertEndedAfterItsLimit(program, started, 40, "bridged.mp3")
         quiet = self.assertToneAroundGaps(path, [(5, 10 + recovered), (24, 10 + stall_recovered)], (39, 40))
         print(f"bridged: device back {recovered:.1f} s after the server, {stall_recovered:.1f} s after the sink; "
               f"silences {quiet}")
@@ -291,10 +296,7 @@ class FailureTest(RecorderTestCase):
         os.kill(program.process.pid, signal.SIGSTOP)
         time.sleep(20)
         os.kill(program.process.pid, signal.SIGCONT)
-        self.assertEqual(0, program.wait(timeout=60))
-        self.assertLess(time.monotonic() - started, 30 + EXIT_AFTER_LIMIT_SECONDS)
-        path = os.path.join(self.folder, "frozen.mp3")
-        self.assertTagCountsTheFrames(path)
+        path = self.assertEndedAfterItsLimit(program, started, 30, "frozen.mp3")
         self.assertToneAroundGaps(path, [(5, 20)], (29, 30))
 
     def hold_output(self, name):

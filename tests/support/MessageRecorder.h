@@ -22,3 +22,16 @@ public:
 private:
     MessageSink previous_;
 };
+
+// A real message box of the program's, shown by a thread of its own, to see when it is dismissed;
+// the destructor closes it if it is still open.
+class ShownMessageBox {
+public:
+    ShownMessageBox();
+    ~ShownMessageBox();
+
+    bool stillOpen() const;
+
+private:
+    HANDLE thread_;
+};
