@@ -3,8 +3,6 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-#include "recorder/UnclosedDevices.h"
-
 // The capture device's life during a recording.
 enum CaptureStage {
     kCaptureIdle,  // no recording

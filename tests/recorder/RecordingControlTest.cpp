@@ -17,6 +17,7 @@
 #include "recorder/RecorderView.h"
 #include "recorder/RecordingControl.h"
 #include "recorder/RecordingInput.h"
+#include "recorder/UnclosedDevices.h"
 #include "recorder/WaveInput.h"
 #include "resources/resource.h"
 #include "startup/RecordingSettings.h"
