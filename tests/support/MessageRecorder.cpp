@@ -24,30 +24,21 @@ const std::vector<RecordedMessage>& MessageRecorder::messages() const
 }
 
 static const char kShownCaption[] = "dismissal under test";
-static const DWORD kBoxAppearsWithinMs = 5000;
-static const DWORD kPollMs = 20;
-
-static HWND FindShownBox()
-{
-    return FindWindowA("#32770", kShownCaption);
-}
 
 static DWORD WINAPI ShowBox(void*)
 {
-    ShowMessage(nullptr, "waiting for its OK", kShownCaption);
-    return 0;
+    return ShowMessage(nullptr, "waiting for its OK", kShownCaption);
 }
 
 ShownMessageBox::ShownMessageBox() : thread_(CreateThread(nullptr, 0, ShowBox, nullptr, 0, nullptr))
 {
-    for (DWORD waited = 0; !FindShownBox() && waited < kBoxAppearsWithinMs; waited += kPollMs)
-        Sleep(kPollMs);
+    for (int poll = 0; poll < 250 && !FindWindowA(nullptr, kShownCaption); ++poll)
+        Sleep(20);
 }
 
 ShownMessageBox::~ShownMessageBox()
 {
-    HWND box = FindShownBox();
-    if (box)
+    if (HWND box = FindWindowA(nullptr, kShownCaption))
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     WaitForSingleObject(thread_, INFINITE);
     CloseHandle(thread_);
@@ -55,5 +46,5 @@ ShownMessageBox::~ShownMessageBox()
 
 bool ShownMessageBox::stillOpen() const
 {
-    return WaitForSingleObject(thread_, 0) == WAIT_TIMEOUT && FindShownBox();
+    return WaitForSingleObject(thread_, 0) == WAIT_TIMEOUT;
 }
