@@ -1,17 +1,39 @@
 #include "recorder/OutputPath.h"
 
 static const char kDevicePathPrefix[] = "\\\\.\\";
+static const char kLongPathPrefix[] = "\\\\?\\";
+static const char kLongUncPrefix[] = "UNC\\";
 static const char kUnusableOutputMessage[] =
     "このファイルには録音できません。\n%s\nフォルダ名やデバイス名、読み取り専用のファイルではない、書き込めるファイル名を指定してください。";
 static_assert(sizeof kUnusableOutputMessage + MAX_PATH <= kUnusableOutputMessageSize, "the message holds any path");
 
+// ASCII letters in lower case, every other byte as it is.
+static char Folded(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+static bool StartsWith(const char* text, const char* prefix)
+{
+    while (*prefix && Folded(*text) == Folded(*prefix)) {
+        ++text;
+        ++prefix;
+    }
+    return *prefix == '\0';
+}
+
+// \\.\ names a device, and so does \\?\ unless a drive or a share follows it: a volume or a disk
+// would pass the check for a file on disk.
 static bool NamesADevice(const char* path)
 {
-    const int kPrefixLength = sizeof kDevicePathPrefix - 1;
-    int same = 0;
-    while (same < kPrefixLength && path[same] == kDevicePathPrefix[same])
-        ++same;
-    return same == kPrefixLength;
+    if (StartsWith(path, kDevicePathPrefix))
+        return true;
+    if (!StartsWith(path, kLongPathPrefix))
+        return false;
+    const char* rest = path + sizeof kLongPathPrefix - 1;
+    const char letter = Folded(rest[0]);
+    const bool drivePath = letter >= 'a' && letter <= 'z' && rest[1] == ':' && rest[2] == '\\';
+    return !drivePath && !StartsWith(rest, kLongUncPrefix);
 }
 
 bool OutputPathTakesARecording(const char* path, bool* made)

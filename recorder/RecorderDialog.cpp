@@ -111,7 +111,8 @@ INT_PTR CALLBACK RecorderDialogProcedure(HWND dialog, UINT message, WPARAM wPara
         if (wParam) {
             OnSessionEnd(dialog);
             SaveDialogPosition(dialog);
-            if (lParam & kCloseAppRequest)
+            // A recording's end further up the stack closes the window once it is through.
+            if ((lParam & kCloseAppRequest) && !OnCloseRequest(dialog))
                 DestroyWindow(dialog);
         }
         return kNotHandled;

@@ -10,15 +10,20 @@ static const char kRecordAgainLabel[] = "Recode";
 static const int kSecondsPerMinute = 60;
 static const int kSecondsPerHour = 3600;
 // 48 kHz, the last rate, is taken when none of the buttons before it is selected.
-static const int kRateIndexWhenNoneTested = kSampleRateCount - 1;
+static const int kRateIndexWhenNoneChecked = kSampleRateCount - 1;
 static const int kSettingsControls[] = {IDC_16KHZ, IDC_22KHZ, IDC_24KHZ, IDC_32KHZ, IDC_44KHZ,
                                         IDC_48KHZ, IDC_MONO,  IDC_STEREO, IDC_BITRATE};
 
-void ShowTime(HWND dialog, int control, DWORD seconds)
+void FormatTime(DWORD seconds, char text[kTimeTextSize])
 {
-    char text[32];
     wsprintfA(text, "%02d:%02d:%02d", static_cast<int>(seconds / kSecondsPerHour),
               static_cast<int>(seconds / kSecondsPerMinute % kSecondsPerMinute), static_cast<int>(seconds % kSecondsPerMinute));
+}
+
+void ShowTime(HWND dialog, int control, DWORD seconds)
+{
+    char text[kTimeTextSize];
+    FormatTime(seconds, text);
     SetDlgItemTextA(dialog, control, text);
 }
 
@@ -61,10 +66,10 @@ bool ApplySettingsToDialog(HWND dialog, int channels, int sampleRate)
 void ReadSettingsFromDialog(HWND dialog)
 {
     recordingSettings.channels = IsDlgButtonChecked(dialog, IDC_MONO) == BST_CHECKED ? 1 : 2;
-    int index = kRateIndexWhenNoneTested;
-    for (int tested = 0; tested < kRateIndexWhenNoneTested; ++tested) {
-        if (IsDlgButtonChecked(dialog, IDC_16KHZ + tested) == BST_CHECKED) {
-            index = tested;
+    int index = kRateIndexWhenNoneChecked;
+    for (int checked = 0; checked < kRateIndexWhenNoneChecked; ++checked) {
+        if (IsDlgButtonChecked(dialog, IDC_16KHZ + checked) == BST_CHECKED) {
+            index = checked;
             break;
         }
     }

@@ -5,6 +5,11 @@
 // What the recorder window shows and what its controls say, for the dialog's procedure and the
 // recording control alike.
 
+const int kTimeTextSize = 16;
+
+// Writes seconds as "hh:mm:ss".
+void FormatTime(DWORD seconds, char text[kTimeTextSize]);
+
 // Shows seconds as "hh:mm:ss" in the box control.
 void ShowTime(HWND dialog, int control, DWORD seconds);
 

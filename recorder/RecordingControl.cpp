@@ -20,7 +20,7 @@ static const int kBitsPerByte = 8;
 static const ULONGLONG kMillisecondsPerSecond = 1000;
 static const DWORD kNotificationPollMs = 10;
 // Windows lets an application hold up the end of the session about five seconds; the device gets
-// a second and a half of them, the encoder's backlog and the tag the rest.
+// a second and a half of them before it is let go, then the encoder's backlog and the tag follow.
 static const DWORD kSessionDeviceMs = 1500;
 static const wchar_t kSessionEndReason[] = L"録音ファイルを仕上げています。";
 // XP's headers and XP itself know no away mode; later systems keep recording through it.
@@ -28,13 +28,21 @@ static const EXECUTION_STATE kAwayModeRequired = 0x00000040;
 static const char kDeviceMessage[] = "録音デバイスを開けませんでした。\nライン入力が使えるか確認してください。";
 static const char kPreparationMessage[] = "録音の準備に失敗しました。\nメモリが足りない可能性があります。";
 static const char kSizeLimitMessage[] = "録音ファイルのサイズが 2GB の95%に達したので、\n録音を中止しました。";
-static const char kGapsMessage[] = "録音中に入力が %d 回途切れました。無音で補った時間: %02d:%02d:%02d";
+static const char kGapsMessage[] = "録音中に入力が %d 回途切れました。無音で補った時間: %s";
+
+// Room in the gaps message for its count and its time.
+static const int kGapsNumbersSize = 16 + kTimeTextSize;
+
+// Once the session ends nobody reads a message, and none may hold up the end; a later Record means
+// someone is there again.
+static bool sessionEnds = false;
 
 static void FinishRecording(HWND dialog);
 
 void ResetRecording()
 {
     recordingState = {};
+    sessionEnds = false;
     ResetCapture();
 }
 
@@ -72,10 +80,10 @@ static void FillFormat(WAVEFORMATEX* format)
 }
 
 // The end that every recording and every abandoned start share: the queue goes first, then the
-// messages (none once the session ends), during which the recording still counts as finishing so
-// that nothing starts under them; then the window returns to Idle or closes. A recording that ended
-// by itself (a failure, the size limit) closes a run that closes itself after its limit, as that
-// limit would have.
+// messages (none once the session ends, which may come during the first), during which the
+// recording still counts as finishing so that nothing starts or closes under them; then the window
+// returns to Idle or closes. A recording that ended by itself (a failure, the size limit) closes a
+// run that closes itself after its limit, as that limit would have.
 static void EndRecording(HWND dialog, bool endedByItself, const char* message, const char* gapsMessage)
 {
     RecordingState& s = recordingState;
@@ -84,15 +92,16 @@ static void EndRecording(HWND dialog, bool endedByItself, const char* message, c
     s.stage = kFinishing;
     if (waveInput.unblockShutdown)
         waveInput.unblockShutdown(dialog);
-    if (message && s.endReason != kEndedBySessionEnd)
-        ShowMessage(dialog, message, kMessageCaption);
-    if (gapsMessage)
-        ShowMessage(dialog, gapsMessage, kMessageCaption);
+    const char* texts[] = {message, gapsMessage};
+    for (const char* text : texts) {
+        if (text && !sessionEnds)
+            ShowMessage(dialog, text, kMessageCaption);
+    }
     KillTimer(dialog, kWatchdogTimer);
     s.stage = kIdle;
     if (s.afterEnd == kCloseWindow || (endedByItself && ClosesItselfAfterItsLimit())) {
         DestroyWindow(dialog);
-    } else if (ClosesItselfAfterItsLimit()) {
+    } else if (ClosesItselfAfterItsLimit() && !sessionEnds) {
         // Someone stopped the recording and is there: later messages wait for them.
         DismissMessagesAfter(kNoDeadline);
     }
@@ -114,6 +123,7 @@ static void StartRecording(HWND dialog)
     RecordingState& s = recordingState;
     s.endReason = kEndedAsAsked;
     s.afterEnd = kStayOpen;
+    sessionEnds = false;
     const ULONGLONG limitMs = startupOptions.timeLimitSeconds * kMillisecondsPerSecond;
     // From here on even a start that fails keeps the limit of a run that closes itself.
     if (ClosesItselfAfterItsLimit())
@@ -145,7 +155,8 @@ static void StartRecording(HWND dialog)
         return;
     }
     StartClock(&s.clock, s.format, recordingSettings.bitrateKbps, limitMs, waveInput.now());
-    s.worker = CreateThread(nullptr, 0, EncoderWorker, dialog, 0, &s.workerThreadId);
+    DWORD workerThreadId = 0;
+    s.worker = CreateThread(nullptr, 0, EncoderWorker, dialog, 0, &workerThreadId);
     if (!s.worker) {
         AbandonStart(dialog, kPreparationMessage, outputMade);
         return;
@@ -245,17 +256,15 @@ static DWORD WaitForWorker()
 // Nobody reads a message past the limit of a run that closes itself, or while the session ends.
 static bool SomeoneThere()
 {
-    const EndReason reason = recordingState.endReason;
-    return reason != kEndedBySessionEnd && !(reason == kEndedAtTimeLimit && ClosesItselfAfterItsLimit());
+    return !sessionEnds && !(recordingState.endReason == kEndedAtTimeLimit && ClosesItselfAfterItsLimit());
 }
 
 // "N gaps, this much silence", for someone who was there.
 static void FormatGaps(char* text)
 {
-    const RecordingClock& clock = recordingState.clock;
-    const DWORD seconds = SilenceSeconds(clock);
-    wsprintfA(text, kGapsMessage, clock.gaps, static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60),
-              static_cast<int>(seconds % 60));
+    char silence[kTimeTextSize];
+    FormatTime(SilenceSeconds(recordingState.clock), silence);
+    wsprintfA(text, kGapsMessage, recordingState.clock.gaps, silence);
 }
 
 // Every ending meets here: the worker encodes all that was captured and completes the file, then
@@ -271,7 +280,7 @@ static void FinishRecording(HWND dialog)
     const DWORD exitCode = WaitForWorker();
     if (exitCode == 0)
         EnableSave(dialog, true);
-    char gaps[sizeof kGapsMessage + 32];
+    char gaps[sizeof kGapsMessage + kGapsNumbersSize];
     const char* gapsMessage = nullptr;
     if (SomeoneThere() && s.clock.gaps > 0) {
         FormatGaps(gaps);
@@ -297,7 +306,7 @@ void OnWatchdogTick(HWND dialog)
 // long as the session's end allows; a device that has not closed by then is let go.
 static void StopForTheSessionEnd(HWND dialog)
 {
-    RequestStop(kEndedBySessionEnd);
+    RequestStop(kEndedAsAsked);
     const DWORD started = waveInput.now();
     while (recordingState.stage == kStopping && waveInput.now() - started < kSessionDeviceMs) {
         MSG message;
@@ -316,6 +325,7 @@ void OnSessionEnd(HWND dialog)
 {
     RecordingState& s = recordingState;
     // Nobody reads a message now, and one that waited would hold up the end of the session.
+    sessionEnds = true;
     DismissMessagesAfter(0);
     switch (s.stage) {
     case kIdle:
@@ -326,7 +336,6 @@ void OnSessionEnd(HWND dialog)
         break;
     case kFinishing:
         // The session ends while the recording's end waits for the worker: the file is completed first.
-        NoteEndReason(kEndedBySessionEnd);
         if (s.worker)
             WaitAnswering(s.worker);
         break;

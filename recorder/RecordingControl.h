@@ -14,12 +14,12 @@ enum RecordingStage {
 };
 
 // Why a recording ends, in rising precedence: a later reason replaces an earlier one only when it
-// ranks higher.
+// ranks higher, so that the size limit's message survives the stop it posted and a time limit
+// reached at the same buffer.
 enum EndReason {
-    kEndedAsAsked,  // Stop, a close, or the worker's own stop
+    kEndedAsAsked,  // Stop, a close, the end of the session, or the worker's own stop
     kEndedAtTimeLimit,
     kEndedAtSizeLimit,
-    kEndedBySessionEnd,  // nobody reads a message any more
 };
 
 // What follows the end of the recording.
@@ -32,7 +32,6 @@ struct RecordingState {
     EndReason endReason;
     AfterRecording afterEnd;
     HANDLE worker;
-    DWORD workerThreadId;
     WAVEFORMATEX format;
     RecordingClock clock;
 };

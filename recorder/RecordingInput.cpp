@@ -71,9 +71,9 @@ void OnCapturedAudio(HWND dialog, const void* data, DWORD bytes)
     if (bytes > 0)
         EndGap(dialog, bytes);
     CountBuffer(&s.clock, bytes);
-    // The queue's message runs a message loop, in which the recording may have been stopped.
     if (bytes > 0)
         currentQueue->Append(data, bytes);
+    // The queue's message runs a message loop, in which the recording may have been stopped.
     if (s.stage == kRecording)
         ShowCounters(dialog, ReadClock());
 }

@@ -17,6 +17,7 @@ static OpenMessage openMessages[kMostOpenMessages];
 // An unattended run's deadline, counted by the watcher thread; set under the lock.
 struct MessageDeadline {
     CRITICAL_SECTION lock;
+    bool lockReady;
     HANDLE watcher;
     DWORD armedAt;
     ULONGLONG afterMs;
@@ -109,8 +110,10 @@ static DWORD WINAPI WatchDeadline(void*)
 
 void DismissMessagesAfter(ULONGLONG milliseconds)
 {
-    if (!deadline.watcher)
+    // Once only, even when a watcher could not be had and is tried again.
+    if (!deadline.lockReady)
         InitializeCriticalSection(&deadline.lock);
+    deadline.lockReady = true;
     EnterCriticalSection(&deadline.lock);
     deadline.armedAt = GetTickCount();
     deadline.afterMs = milliseconds;

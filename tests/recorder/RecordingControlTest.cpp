@@ -58,6 +58,7 @@ struct ScriptedDevice {
 ScriptedDevice device;
 const DWORD kStartClock = 0xFFFFF000;  // the clock wraps during the recording
 const DWORD kFirstHandle = 0x5A5A;
+const LPARAM kCloseAppRequest = 0x00000001;
 HWAVEIN const kDevice = reinterpret_cast<HWAVEIN>(kFirstHandle);
 
 bool Failing()
@@ -374,6 +375,15 @@ TEST_F(RecordingControlTest, OddAnswersOfTheListAndTheDriverStayInBounds)
     EXPECT_NE(std::string::npos, calls.find("frames=" + std::to_string(frames) + " close")) << calls;
 }
 
+// Another program's Record and close during a failed start's message.
+int RecordAndCloseDuringTheMessage(HWND owner, const char*, const char*)
+{
+    SendMessageA(owner, WM_COMMAND, MAKEWPARAM(IDC_RECORD, BN_CLICKED), 0);
+    SendMessageA(owner, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(IsWindow(owner)) << "the close waits for the message";
+    return IDOK;
+}
+
 TEST_F(RecordingControlTest, DeviceThatCannotBeOpenedOrStartedLeavesTheWindowIdle)
 {
     DeleteFileA(startupOptions.outputPath);
@@ -417,6 +427,14 @@ TEST_F(RecordingControlTest, DeviceThatCannotBeOpenedOrStartedLeavesTheWindowIdl
     MessageRecorder messages;
     Click(IDC_RECORD);
     EXPECT_EQ(1u, messages.messages().size());
+    EXPECT_FALSE(IsWindow(dialog_));
+    // Nothing starts under a failed start's message, and a close comes once it is answered.
+    OpenWindow();
+    startupOptions.exitAfterTimeLimit = 0;
+    device.opensAt.clear();
+    SetMessageSink(RecordAndCloseDuringTheMessage);
+    Click(IDC_RECORD);
+    EXPECT_EQ(1u, device.opensAt.size());
     EXPECT_FALSE(IsWindow(dialog_));
 }
 
@@ -727,7 +745,8 @@ TEST_F(RecordingControlTest, EveryEndingCompletesTheFile)
         {"Stop in a gap", kGap, nullptr, kClickStop, 0, 5900, 5900, 5.9, true, true, false},
         {"closing the window in a gap", kGap, nullptr, kCloseWindow, 0, 5900, 5900, 5.9, true, false, false},
         {"the time limit in a gap", kGap, nullptr, kLimit, 8, 8000, 8000 + kLimitGraceMs, 8, false, false, false},
-        {"the end of the session in a gap", kGap, nullptr, kSessionEnd, 0, 5900, 5900, 5.9, false, true, false},
+        {"the end of the session in a gap, for an update", kGap, nullptr, kSessionEnd, 0, 5900, 5900, 5.9, false, false,
+         false},
         // By the last-second rule, the limit or a second less.
         {"a sleep past the limit", kSleep, nullptr, kLimit, 8, 60000, 60000, 7.6, false, false, false},
     };
@@ -765,7 +784,7 @@ TEST_F(RecordingControlTest, EveryEndingCompletesTheFile)
         else if (c.ending == kCloseWindow)
             SendMessageA(dialog_, WM_CLOSE, 0, 0);
         else if (c.ending == kSessionEnd)
-            SendMessageA(dialog_, WM_ENDSESSION, TRUE, 0);
+            SendMessageA(dialog_, WM_ENDSESSION, TRUE, kCloseAppRequest);
         // The close of some other device does not end this one's stop.
         PostMessageA(dialog_, MM_WIM_CLOSE, kFirstHandle + kMostUnclosedDevices + 1, 0);
         for (DWORD ms = device.now - kStartClock + 1000; Recording() && ms < 20000; ms += kWatchdogPeriodMs)
@@ -775,7 +794,10 @@ TEST_F(RecordingControlTest, EveryEndingCompletesTheFile)
         EXPECT_GE(device.now - kStartClock, c.earliestEndMs);
         EXPECT_LE(device.now - kStartClock, c.latestEndMs);
         EXPECT_NEAR(c.seconds, EncodedAt22kMono().seconds, 0.5);
-        EXPECT_EQ(c.message, messages.messages().size() == 1);
+        ASSERT_EQ(c.message ? 1u : 0u, messages.messages().size());
+        if (c.message) {
+            EXPECT_EQ(0u, messages.messages()[0].text.find("録音中に入力が 1 回途切れました。")) << messages.messages()[0].text;
+        }
         EXPECT_EQ(c.windowStays, IsWindow(dialog_) != FALSE);
         if (c.windowStays) {
             EXPECT_EQ("Recode", Text(IDC_RECORD));
@@ -844,13 +866,21 @@ TEST_F(RecordingControlTest, TimeLimitIsKeptWhenTheDeviceStopsAnswering)
     EXPECT_TRUE(messages.messages().empty()) << "nobody is there past the limit";
 }
 
+// In a run that closes itself after its limit, which the session's end cuts short.
 TEST_F(RecordingControlTest, SessionEndCompletesTheFileBeforeItReturns)
 {
+    startupOptions.timeLimitSeconds = 3600;
+    startupOptions.exitAfterTimeLimit = 1;
     EXPECT_TRUE(SendMessageA(dialog_, WM_QUERYENDSESSION, 0, 0)) << "the end of the session is never refused";
     Click(IDC_RECORD);
     SecondPasses(kStartClock + 1000);
     MessageRecorder messages;
     SendMessageA(dialog_, WM_ENDSESSION, TRUE, 0);
+    {
+        ShownMessageBox box;
+        Sleep(1200);
+        EXPECT_FALSE(box.stillOpen()) << "nobody reads a message once the session ends";
+    }
     EXPECT_FALSE(Recording());
     EXPECT_EQ(nullptr, recordingState.worker) << "the worker has ended";
     EXPECT_TRUE(device.open.empty());

@@ -30,10 +30,20 @@ static DWORD WINAPI ShowBox(void*)
     return ShowMessage(nullptr, "waiting for its OK", kShownCaption);
 }
 
-ShownMessageBox::ShownMessageBox() : thread_(CreateThread(nullptr, 0, ShowBox, nullptr, 0, nullptr))
+// The program's own message box, whatever a recorder has put in its place.
+static const MessageSink realSink = [] {
+    const MessageSink sink = SetMessageSink(nullptr);
+    SetMessageSink(sink);
+    return sink;
+}();
+
+ShownMessageBox::ShownMessageBox()
 {
+    const MessageSink current = SetMessageSink(realSink);
+    thread_ = CreateThread(nullptr, 0, ShowBox, nullptr, 0, nullptr);
     for (int poll = 0; poll < 250 && !FindWindowA(nullptr, kShownCaption); ++poll)
         Sleep(20);
+    SetMessageSink(current);
 }
 
 ShownMessageBox::~ShownMessageBox()
@@ -46,5 +56,5 @@ ShownMessageBox::~ShownMessageBox()
 
 bool ShownMessageBox::stillOpen() const
 {
-    return WaitForSingleObject(thread_, 0) == WAIT_TIMEOUT;
+    return WaitForSingleObject(thread_, 0) == WAIT_TIMEOUT && FindWindowA(nullptr, kShownCaption);
 }
