@@ -4,11 +4,11 @@
 
 #include "encoding/EncoderWorker.h"
 #include "recorder/CaptureDevice.h"
-#include "recorder/OutputPath.h"
 #include "recorder/RecorderView.h"
 #include "recorder/RecordingInput.h"
 #include "recorder/WaveInput.h"
 #include "resources/resource.h"
+#include "startup/OutputPath.h"
 #include "startup/RecordingSettings.h"
 #include "startup/StartupOptions.h"
 #include "startup/UserMessage.h"

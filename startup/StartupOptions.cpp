@@ -1,29 +1,14 @@
 #include "startup/StartupOptions.h"
 
-#include <string.h>
-
 #include "startup/CommandLine.h"
+#include "startup/OutputPath.h"
 #include "startup/RecordingSettings.h"
 #include "startup/UserMessage.h"
 
 StartupOptions startupOptions = {0, 0, 0, {0}};
 
 static const char kDefaultOutputName[] = "kanoru.mp3";
-static const char kFullPathFailedMessage[] = "ファイル名をフルパス名に変換できませんでした。";
 static const char kBadPresetMessage[] = "不正なパラメータです。/P";
-
-// A path that does not fit the buffer is refused like a failed conversion, never truncated.
-static bool SetOutputPath(const char* name)
-{
-    char fullPath[MAX_PATH];
-    const DWORD length = GetFullPathNameA(name, MAX_PATH, fullPath, nullptr);
-    if (length == 0 || length >= MAX_PATH) {
-        ShowMessage(nullptr, kFullPathFailedMessage, kMessageCaption);
-        return false;
-    }
-    memcpy(startupOptions.outputPath, fullPath, length + 1);
-    return true;
-}
 
 static bool IsSwitch(const char* argument)
 {

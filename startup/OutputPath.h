@@ -2,7 +2,11 @@
 
 #include <windows.h>
 
-// The recording's output file as a start meets it.
+// The recording's output file: the name the command line gives, and the check a start makes of it.
+
+// Makes name a full path into startupOptions.outputPath; false after a message when it cannot be
+// made one, or when the full path does not fit, which is never cut short.
+bool SetOutputPath(const char* name);
 
 // True when path can take a recording. Not: a folder, a folder that does not exist, a device, a
 // read-only file. A file that another program holds is left to the encoder, whose message says so.

@@ -1,11 +1,29 @@
-#include "recorder/OutputPath.h"
+#include "startup/OutputPath.h"
 
+#include <string.h>
+
+#include "startup/StartupOptions.h"
+#include "startup/UserMessage.h"
+
+static const char kFullPathFailedMessage[] = "ファイル名をフルパス名に変換できませんでした。";
 static const char kDevicePathPrefix[] = "\\\\.\\";
 static const char kLongPathPrefix[] = "\\\\?\\";
 static const char kLongUncPrefix[] = "UNC\\";
 static const char kUnusableOutputMessage[] =
     "このファイルには録音できません。\n%s\nフォルダ名やデバイス名、読み取り専用のファイルではない、書き込めるファイル名を指定してください。";
 static_assert(sizeof kUnusableOutputMessage + MAX_PATH <= kUnusableOutputMessageSize, "the message holds any path");
+
+bool SetOutputPath(const char* name)
+{
+    char fullPath[MAX_PATH];
+    const DWORD length = GetFullPathNameA(name, MAX_PATH, fullPath, nullptr);
+    if (length == 0 || length >= MAX_PATH) {
+        ShowMessage(nullptr, kFullPathFailedMessage, kMessageCaption);
+        return false;
+    }
+    memcpy(startupOptions.outputPath, fullPath, length + 1);
+    return true;
+}
 
 // ASCII letters in lower case, every other byte as it is.
 static char Folded(char c)

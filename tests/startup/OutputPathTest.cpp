@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "recorder/OutputPath.h"
+#include "startup/OutputPath.h"
 
 namespace {
 
