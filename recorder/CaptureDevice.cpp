@@ -44,25 +44,34 @@ CaptureStage CurrentCaptureStage()
     return capture.stage;
 }
 
-// One second of audio handed to the device; null when it cannot be had.
-static WAVEHDR* CreateBuffer(HWAVEIN device, DWORD bytes)
+// Only a lack of memory is memory's; any other refusal, such as a driver gone since the open, is the device's.
+static int CaptureFailureOf(MMRESULT result)
+{
+    return result == MMSYSERR_NOMEM ? kCaptureNoMemory : kCaptureNoDevice;
+}
+
+// Hands the device one second of audio in *buffer; kCaptureStarted, or what failed.
+static int CreateBuffer(HWAVEIN device, DWORD bytes, WAVEHDR** buffer)
 {
     WAVEHDR* header = static_cast<WAVEHDR*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(WAVEHDR)));
     if (!header)
-        return nullptr;
+        return kCaptureNoMemory;
     header->lpData = static_cast<LPSTR>(HeapAlloc(GetProcessHeap(), 0, bytes));
     header->dwBufferLength = bytes;
     header->dwLoops = 1;
-    if (!header->lpData || waveInput.prepareHeader(device, header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
+    MMRESULT result = header->lpData ? waveInput.prepareHeader(device, header, sizeof(WAVEHDR)) : MMSYSERR_NOMEM;
+    if (result != MMSYSERR_NOERROR) {
         FreeCaptureBuffer(header);
-        return nullptr;
+        return CaptureFailureOf(result);
     }
-    if (waveInput.addBuffer(device, header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
+    result = waveInput.addBuffer(device, header, sizeof(WAVEHDR));
+    if (result != MMSYSERR_NOERROR) {
         if (waveInput.unprepareHeader(device, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR)
             FreeCaptureBuffer(header);
-        return nullptr;
+        return CaptureFailureOf(result);
     }
-    return header;
+    *buffer = header;
+    return kCaptureStarted;
 }
 
 static int SlotOf(const WAVEHDR* header)
@@ -181,12 +190,13 @@ int StartCapture(HWND dialog, const WAVEFORMATEX* format)
         return kCaptureNoDevice;
     }
     for (int slot = 0; slot < kCaptureBuffers; ++slot) {
-        capture.buffers[slot] = CreateBuffer(capture.device, format->nAvgBytesPerSec);
+        capture.buffers[slot] = nullptr;
+        const int created = CreateBuffer(capture.device, format->nAvgBytesPerSec, &capture.buffers[slot]);
         capture.places[slot] = kBufferInDevice;
         capture.handedOver[slot] = ++capture.handovers;
-        if (!capture.buffers[slot]) {
+        if (created != kCaptureStarted) {
             GiveUpDevice();
-            return kCaptureNoMemory;
+            return created;
         }
         ++capture.buffersInDevice;
     }

@@ -4,6 +4,7 @@
 
 #include "encoding/EncoderWorker.h"
 #include "recorder/CaptureDevice.h"
+#include "recorder/PowerRequest.h"
 #include "recorder/RecorderView.h"
 #include "recorder/RecordingInput.h"
 #include "recorder/WaveInput.h"
@@ -23,8 +24,6 @@ static const DWORD kNotificationPollMs = 10;
 // a second and a half of them before it is let go, then the encoder's backlog and the tag follow.
 static const DWORD kSessionDeviceMs = 1500;
 static const wchar_t kSessionEndReason[] = L"録音ファイルを仕上げています。";
-// XP's headers and XP itself know no away mode; later systems keep recording through it.
-static const EXECUTION_STATE kAwayModeRequired = 0x00000040;
 static const char kDeviceMessage[] = "録音デバイスを開けませんでした。\nライン入力が使えるか確認してください。";
 static const char kPreparationMessage[] = "録音の準備に失敗しました。\nメモリが足りない可能性があります。";
 static const char kSizeLimitMessage[] = "録音ファイルのサイズが 2GB の95%に達したので、\n録音を中止しました。";
@@ -55,17 +54,6 @@ static void NoteEndReason(EndReason reason)
 {
     if (reason > recordingState.endReason)
         recordingState.endReason = reason;
-}
-
-// While a recording runs the system must not sleep; where away mode is refused (XP), without it.
-static void KeepSystemAwake(bool awake)
-{
-    if (!awake) {
-        waveInput.setExecutionState(ES_CONTINUOUS);
-        return;
-    }
-    if (!waveInput.setExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | kAwayModeRequired))
-        waveInput.setExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
 }
 
 static void FillFormat(WAVEFORMATEX* format)

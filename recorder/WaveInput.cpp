@@ -19,6 +19,7 @@ void UseSystemWaveInput()
                  waveInClose,
                  timeGetTime,
                  SetThreadExecutionState,
+                 GetSystemPowerStatus,
                  reinterpret_cast<BlockShutdown>(reinterpret_cast<void (*)()>(GetProcAddress(user, "ShutdownBlockReasonCreate"))),
                  reinterpret_cast<UnblockShutdown>(
                      reinterpret_cast<void (*)()>(GetProcAddress(user, "ShutdownBlockReasonDestroy")))};

@@ -15,6 +15,7 @@ struct WaveInput {
     MMRESULT(WINAPI* close)(HWAVEIN device);
     DWORD(WINAPI* now)();
     EXECUTION_STATE(WINAPI* setExecutionState)(EXECUTION_STATE state);
+    BOOL(WINAPI* powerStatus)(SYSTEM_POWER_STATUS* status);
     // Null where Windows lacks them (XP).
     BOOL(WINAPI* blockShutdown)(HWND window, LPCWSTR reason);
     BOOL(WINAPI* unblockShutdown)(HWND window);

@@ -37,6 +37,7 @@ namespace {
 struct ScriptedDevice {
     HWND dialog;
     bool refuseOpen, refuseStart, refuseAdd, refuseClose;
+    bool preparesAfterTheDriverLeft;  // the open succeeded, but the driver answers MMSYSERR_NODRIVER
     bool lost;  // absent: hands nothing back, not even on reset, and cannot be opened
     bool resetFails;
     bool silentClose;  // closes without its notification
@@ -128,6 +129,8 @@ typedef std::deque<WAVEHDR*> Held;
 MMRESULT WINAPI Prepare(HWAVEIN handle, WAVEHDR* header, UINT)
 {
     return OnOpenHandle(handle, [&](Held&) -> MMRESULT {
+        if (device.preparesAfterTheDriverLeft)
+            return MMSYSERR_NODRIVER;
         header->dwFlags |= WHDR_PREPARED;
         device.prepared.insert(header);
         return MMSYSERR_NOERROR;
@@ -219,6 +222,17 @@ BOOL WINAPI UnblockShutdown(HWND)
 
 // Records each request; like XP, refuses away mode when asked to.
 bool refuseAwayMode = false;
+bool onBattery = false;
+
+// A desktop computer, or a portable one on its battery.
+BOOL WINAPI PowerStatus(SYSTEM_POWER_STATUS* status)
+{
+    const BYTE kHigh = 1, kNoSystemBattery = 128;
+    *status = {};
+    status->BatteryFlag = onBattery ? kHigh : kNoSystemBattery;
+    return TRUE;
+}
+
 EXECUTION_STATE WINAPI SetExecutionState(EXECUTION_STATE state)
 {
     const EXECUTION_STATE kAwayMode = 0x40;
@@ -249,11 +263,11 @@ protected:
         device = ScriptedDevice{};
         device.now = kStartClock;
         device.bytesAtReset = kPartialBytes;
-        refuseAwayMode = false;
+        refuseAwayMode = onBattery = false;
         // An earlier case's end of the session or unattended run leaves no deadline behind.
         DismissMessagesAfter(kNoDeadline);
-        waveInput = {Open, Prepare, Unprepare, Add, Start, Reset, Close, Now, SetExecutionState, BlockShutdown,
-                     UnblockShutdown};
+        waveInput = {Open,  Prepare,           Unprepare,   Add,           Start,          Reset,
+                     Close, Now,               SetExecutionState, PowerStatus, BlockShutdown, UnblockShutdown};
         ASSERT_TRUE(EnterFolder(FAKES_DIR "/recording"));
         ASSERT_EQ(0, LoadEncoderLibrary());
         startupOptions = StartupOptions{};
@@ -384,15 +398,16 @@ int RecordAndCloseDuringTheMessage(HWND owner, const char*, const char*)
     return IDOK;
 }
 
-TEST_F(RecordingControlTest, DeviceThatCannotBeOpenedOrStartedLeavesTheWindowIdle)
+TEST_F(RecordingControlTest, DeviceThatCannotBeOpenedStartedOrGivenBuffersLeavesTheWindowIdle)
 {
     DeleteFileA(startupOptions.outputPath);
-    for (bool opens : {false, true}) {
-        device.refuseOpen = !opens;
-        device.refuseStart = opens;
+    for (bool ScriptedDevice::*refusal :
+         {&ScriptedDevice::refuseOpen, &ScriptedDevice::refuseStart, &ScriptedDevice::preparesAfterTheDriverLeft}) {
+        device.refuseOpen = device.refuseStart = device.preparesAfterTheDriverLeft = false;
+        device.*refusal = true;
         MessageRecorder messages;
         Click(IDC_RECORD);
-        EXPECT_FALSE(Recording()) << opens;
+        EXPECT_FALSE(Recording()) << device.opensAt.size();
         EXPECT_EQ("Record", Text(IDC_RECORD));
         EXPECT_TRUE(Enabled(IDC_MONO));
         EXPECT_TRUE(Enabled(IDC_BITRATE));
@@ -407,7 +422,7 @@ TEST_F(RecordingControlTest, DeviceThatCannotBeOpenedOrStartedLeavesTheWindowIdl
         EXPECT_EQ("録音デバイスを開けませんでした。\nライン入力が使えるか確認してください。", messages.messages()[0].text);
     }
     // The device is back: the next click records.
-    device.refuseStart = false;
+    device.preparesAfterTheDriverLeft = false;
     Click(IDC_RECORD);
     EXPECT_TRUE(Recording());
     Click(IDC_RECORD);
@@ -655,13 +670,17 @@ TEST_F(RecordingControlTest, LostDeviceIsBridgedWithSilenceAndOpenedAgain)
         SCOPED_TRACE(loss.name);
         NextCase();
         refuseAwayMode = loss.closesToRefuse > 0;
+        onBattery = loss.opensToRefuse > 0;
         MessageRecorder messages;
         Click(IDC_RECORD);
         const EXECUTION_STATE kAwake = ES_CONTINUOUS | ES_SYSTEM_REQUIRED, kAwayMode = 0x40;
         std::vector<EXECUTION_STATE> asked = {kAwake | kAwayMode};
         if (refuseAwayMode)
             asked.push_back(kAwake);
-        EXPECT_EQ(asked, device.executionStates) << "the system stays awake, with away mode where it is accepted";
+        if (onBattery)
+            asked = {kAwake};
+        EXPECT_EQ(asked, device.executionStates) << "the system stays awake, with away mode where it is accepted, and "
+                                                    "never on a battery";
         SecondPasses(kStartClock + 1000);
         device.closesToRefuse = loss.closesToRefuse;
         device.opensToRefuse = loss.opensToRefuse;
