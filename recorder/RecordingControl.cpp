@@ -32,8 +32,7 @@ static const char kGapsMessage[] = "録音中に入力が %d 回途切れまし�
 // Room in the gaps message for its count and its time.
 static const int kGapsNumbersSize = 16 + kTimeTextSize;
 
-// Once the session ends nobody reads a message, and none may hold up the end; a later Record means
-// someone is there again.
+// While the session ends nobody reads a message, and none may hold up the end.
 static bool sessionEnds = false;
 
 static void FinishRecording(HWND dialog);
@@ -41,7 +40,6 @@ static void FinishRecording(HWND dialog);
 void ResetRecording()
 {
     recordingState = {};
-    sessionEnds = false;
     ResetCapture();
 }
 
@@ -111,7 +109,6 @@ static void StartRecording(HWND dialog)
     RecordingState& s = recordingState;
     s.endReason = kEndedAsAsked;
     s.afterEnd = kStayOpen;
-    sessionEnds = false;
     const ULONGLONG limitMs = startupOptions.timeLimitSeconds * kMillisecondsPerSecond;
     // From here on even a start that fails keeps the limit of a run that closes itself.
     if (ClosesItselfAfterItsLimit())
@@ -312,9 +309,10 @@ static void StopForTheSessionEnd(HWND dialog)
 void OnSessionEnd(HWND dialog)
 {
     RecordingState& s = recordingState;
-    // Nobody reads a message now, and one that waited would hold up the end of the session.
+    // Nobody reads a message now, and one that waited would hold up the end of the session. A
+    // session end that the user cancels leaves the program running, with its deadline as it was.
     sessionEnds = true;
-    DismissMessagesAfter(0);
+    const ULONGLONG deadlineLeft = DismissMessagesAfter(0);
     switch (s.stage) {
     case kIdle:
         break;
@@ -328,4 +326,6 @@ void OnSessionEnd(HWND dialog)
             WaitAnswering(s.worker);
         break;
     }
+    DismissMessagesAfter(deadlineLeft);
+    sessionEnds = false;
 }

@@ -108,18 +108,24 @@ static DWORD WINAPI WatchDeadline(void*)
     }
 }
 
-void DismissMessagesAfter(ULONGLONG milliseconds)
+ULONGLONG DismissMessagesAfter(ULONGLONG milliseconds)
 {
     // Once only, even when a watcher could not be had and is tried again.
     if (!deadline.lockReady)
         InitializeCriticalSection(&deadline.lock);
     deadline.lockReady = true;
     EnterCriticalSection(&deadline.lock);
-    deadline.armedAt = GetTickCount();
+    const DWORD now = GetTickCount();
+    const DWORD passed = now - deadline.armedAt;
+    ULONGLONG left = deadline.afterMs > passed ? deadline.afterMs - passed : 0;
+    if (!deadline.watcher || deadline.afterMs == kNoDeadline)
+        left = kNoDeadline;
+    deadline.armedAt = now;
     deadline.afterMs = milliseconds;
     LeaveCriticalSection(&deadline.lock);
     if (!deadline.watcher)
         deadline.watcher = CreateThread(nullptr, 0, WatchDeadline, nullptr, 0, nullptr);
+    return left;
 }
 
 MessageSink SetMessageSink(MessageSink sink)

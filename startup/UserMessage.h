@@ -10,8 +10,9 @@ int ShowMessage(HWND owner, const char* text, const char* caption);
 
 // For an unattended run: once that long from now has passed, every message box the program has
 // open or opens, on any thread and whatever its caption, is closed as if its OK were pressed. A
-// later call sets a new deadline. Called from one thread.
-void DismissMessagesAfter(ULONGLONG milliseconds);
+// later call sets a new deadline; each returns what was left of the one it replaces. Called from
+// one thread.
+ULONGLONG DismissMessagesAfter(ULONGLONG milliseconds);
 
 // No deadline: messages wait for the user.
 const ULONGLONG kNoDeadline = ~0ull;
