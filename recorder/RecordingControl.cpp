@@ -87,7 +87,7 @@ static void EndRecording(HWND dialog, bool endedByItself, const char* message, c
     s.stage = kIdle;
     if (s.afterEnd == kCloseWindow || (endedByItself && ClosesItselfAfterItsLimit())) {
         DestroyWindow(dialog);
-    } else if (ClosesItselfAfterItsLimit() && !sessionEnds) {
+    } else if (ClosesItselfAfterItsLimit()) {
         // Someone stopped the recording and is there: later messages wait for them.
         DismissMessagesAfter(kNoDeadline);
     }

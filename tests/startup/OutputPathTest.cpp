@@ -9,40 +9,25 @@
 
 namespace {
 
-TEST(OutputPath, OnlyAFileOnDiskTakesARecording)
+TEST(OutputPath, AFileOnDiskTakesARecordingAndTheCheckSaysWhetherItMadeIt)
 {
     char folder[MAX_PATH];
     GetTempPathA(MAX_PATH, folder);
-    const std::string base = std::string(folder) + "output-path-check";
-    CreateDirectoryA(base.c_str(), nullptr);
-    const std::string existing = base + "\\existing.mp3", readOnly = base + "\\read-only.mp3", made = base + "\\new.mp3";
-    for (const std::string& file : {existing, readOnly}) {
-        SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
-        CloseHandle(CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    }
-    SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
+    const std::string existing = std::string(folder) + "output-path-existing.mp3";
+    const std::string made = std::string(folder) + "output-path-new.mp3";
+    CloseHandle(CreateFileA(existing.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DeleteFileA(made.c_str());
     const struct {
         std::string path;
         bool takes, made;
-    } rows[] = {
-        {existing, true, false},
-        {made, true, true},
-        // A long path to a file is a file, not a device.
-        {"\\\\?\\" + existing, true, false},
-        {base, false, false},
-        {base + "\\missing\\take.mp3", false, false},
-        {readOnly, false, false},
-    };
+    } rows[] = {{existing, true, false}, {made, true, true}, {"\\\\?\\" + existing, true, false}, {folder, false, false}};
     for (const auto& row : rows) {
         bool madeByTheCheck = !row.made;
         EXPECT_EQ(row.takes, OutputPathTakesARecording(row.path.c_str(), &madeByTheCheck)) << row.path;
         EXPECT_EQ(row.made, madeByTheCheck) << row.path;
     }
-    SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
-    for (const std::string& file : {existing, readOnly, made})
-        DeleteFileA(file.c_str());
-    RemoveDirectoryA(base.c_str());
+    DeleteFileA(existing.c_str());
+    DeleteFileA(made.c_str());
 }
 
 }  // namespace
