@@ -46,6 +46,15 @@ ULONGLONG SilenceDue(const RecordingClock& clock, ULONGLONG untilMs, ULONGLONG a
     return due > coming ? due - coming : 0;
 }
 
+ULONGLONG StallSilenceDue(RecordingClock* clock, ULONGLONG elapsedMs, ULONGLONG arrivingBytes)
+{
+    const ULONGLONG shortfall = SilenceDue(*clock, elapsedMs, arrivingBytes);
+    const ULONGLONG shownTwice = shortfall < clock->shortfallBytes ? shortfall : clock->shortfallBytes;
+    const ULONGLONG silence = shownTwice > BytesFor(*clock, kStallToleranceMs) ? shownTwice : 0;
+    clock->shortfallBytes = shortfall - silence;
+    return silence;
+}
+
 // The MP3's size estimate: a second's worth of the bitrate for every buffer returned, and for every
 // second of silence.
 static void EstimateSize(RecordingClock* clock)

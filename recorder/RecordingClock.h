@@ -20,6 +20,8 @@ struct RecordingClock {
     // What the file has been given: captured audio and silence, in bytes of the format.
     ULONGLONG queuedBytes;
     ULONGLONG silenceBytes;
+    // How far the file was behind the wall clock when the previous buffer arrived.
+    ULONGLONG shortfallBytes;
     DWORD buffersReturned;
     DWORD estimatedBytes;
     // Stretches without input, and whether the file is behind the wall clock now.
@@ -65,6 +67,16 @@ ULONGLONG BytesFor(const RecordingClock& clock, ULONGLONG milliseconds);
 // The silence that brings the file up to untilMs (never past the time limit) once arrivingBytes
 // more have come; 0 when the file is there already.
 ULONGLONG SilenceDue(const RecordingClock& clock, ULONGLONG untilMs, ULONGLONG arrivingBytes);
+
+// A device that stalls without being lost delivers less than the wall clock: past this shortfall,
+// at two arrivals in a row, the time lost is filled. The drift of a device's clock against the
+// system's (100 parts per million are 1.08 s in three hours) stays below it, and a shortfall that
+// the next arrival makes up (the program was busy, and two buffers come at once) is not filled.
+const DWORD kStallToleranceMs = 1500;
+
+// The silence that stands in for what stalls lost, as arrivingBytes arrive at elapsedMs: the
+// shortfall that this arrival and the previous one both show, once past kStallToleranceMs; 0 otherwise.
+ULONGLONG StallSilenceDue(RecordingClock* clock, ULONGLONG elapsedMs, ULONGLONG arrivingBytes);
 
 // A buffer the device handed back, with the bytes of it that were queued.
 void CountBuffer(RecordingClock* clock, ULONGLONG bytes);

@@ -64,12 +64,28 @@ static void EndGap(HWND dialog, DWORD bytes)
     MarkGap(dialog, false);
 }
 
+// A device that captures but delivered less than the time that passed lost audio in a stall: the
+// gap is filled and counted, before the audio that shows it.
+static void FillStall(HWND dialog, DWORD bytes)
+{
+    if (CurrentCaptureStage() != kCapturing)
+        return;
+    const ULONGLONG silence = StallSilenceDue(&recordingState.clock, ReadClock(), bytes);
+    if (silence == 0)
+        return;
+    MarkGap(dialog, true);
+    QueueSilence(silence);
+    MarkGap(dialog, false);
+}
+
 void OnCapturedAudio(HWND dialog, const void* data, DWORD bytes)
 {
     RecordingState& s = recordingState;
     // What a lost device had finished closes no gap; audio from a device that captures does.
-    if (bytes > 0)
+    if (bytes > 0) {
         EndGap(dialog, bytes);
+        FillStall(dialog, bytes);
+    }
     CountBuffer(&s.clock, bytes);
     if (bytes > 0)
         currentQueue->Append(data, bytes);

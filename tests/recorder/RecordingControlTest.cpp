@@ -309,14 +309,14 @@ protected:
         Pump();
     }
 
-    // The device hands back the buffer it was filling, full, at the given clock reading.
-    void SecondPasses(DWORD clock)
+    // The device hands back the buffer it was filling, full unless told otherwise, at the given clock reading.
+    void SecondPasses(DWORD clock, DWORD bytes = MAXDWORD)
     {
         ASSERT_FALSE(device.held.empty());
         device.now = clock;
         WAVEHDR* header = device.held.front();
         device.held.pop_front();
-        HandBack(device.handle, header, header->dwBufferLength);
+        HandBack(device.handle, header, bytes == MAXDWORD ? header->dwBufferLength : bytes);
         Pump();
     }
 
@@ -486,15 +486,16 @@ TEST_F(RecordingControlTest, LimitBeyondTwentyFiveDaysStopsOnTime)
     KillTimer(dialog_, kWatchdogTimer);
     SecondPasses(kStartClock + 1000);
     EXPECT_TRUE(Recording()) << "a long limit must not stop after one second";
-    // The clock runs on past its own wrap-around; the dialog only sees one buffer a day here.
+    // The clock runs on past its own wrap-around; the dialog only sees one buffer a day here,
+    // empty, so that what lies between is no stall to be filled.
     for (DWORD day = 1; day < 30; ++day) {
-        SecondPasses(kStartClock + day * 86400000u);
+        SecondPasses(kStartClock + day * 86400000u, 0);
         ASSERT_TRUE(Recording()) << day;
     }
-    SecondPasses(kStartClock + kThirtyDays * 1000u - 1500);
+    SecondPasses(kStartClock + kThirtyDays * 1000u - 1500, 0);
     EXPECT_TRUE(Recording());
     EXPECT_EQ("00:00:01", Text(IDC_REMAIN));
-    SecondPasses(kStartClock + kThirtyDays * 1000u - 500);
+    SecondPasses(kStartClock + kThirtyDays * 1000u - 500, 0);
     EXPECT_FALSE(Recording());
 }
 
@@ -731,6 +732,50 @@ TEST_F(RecordingControlTest, LostDeviceIsBridgedWithSilenceAndOpenedAgain)
         EXPECT_TRUE(Enabled(IDC_SAVE));
         EXPECT_TRUE(device.open.empty()) << "no handle is left open";
         EXPECT_EQ(static_cast<EXECUTION_STATE>(ES_CONTINUOUS), device.executionStates.back());
+    }
+}
+
+// Buffers arriving every periodMs, the first stalls of them stallMs later still.
+std::vector<double> Arrivals(int buffers, double periodMs, int stalls, double stallMs)
+{
+    std::vector<double> arrivals;
+    double at = 0;
+    for (int buffer = 0; buffer < buffers; ++buffer)
+        arrivals.push_back(at += periodMs + (buffer < stalls ? stallMs : 0));
+    return arrivals;
+}
+
+// A device that stalls without being lost costs silence, counted as gaps, and the file keeps the
+// wall clock; the ordinary drift of a device's clock, and a program too busy to take two buffers
+// apart, insert none.
+TEST_F(RecordingControlTest, StallsAreFilledAndClockDriftIsNot)
+{
+    struct Case {
+        const char* name;
+        std::vector<double> arrivalsMs;
+        double silentSeconds;
+    };
+    const int kThreeHours = 3 * 3600;
+    const Case kCases[] = {
+        {"a device 100 ppm slow for three hours", Arrivals(kThreeHours, 1000.1, 0, 0), 0},
+        {"fifteen stalls of a second", Arrivals(30, 1000, 15, 1000), 15},
+        {"two buffers at once after the program was busy", {1000, 2000, 4900, 4900, 5900, 6900}, 0},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        NextCase();
+        MessageRecorder messages;
+        Click(IDC_RECORD);
+        // The watchdog ticks between buffers, as it does in a running program.
+        for (double ms : c.arrivalsMs) {
+            SecondPasses(kStartClock + static_cast<DWORD>(ms));
+            Tick(static_cast<DWORD>(ms));
+        }
+        Click(IDC_RECORD);
+        const Encoded encoded = EncodedAt22kMono();
+        EXPECT_NEAR(c.arrivalsMs.back() / 1000.0, encoded.seconds, 2.0) << "the file keeps the wall clock";
+        EXPECT_NEAR(c.silentSeconds, encoded.silentSeconds, 2.0);
+        EXPECT_EQ(c.silentSeconds > 0 ? 1u : 0u, messages.messages().size()) << "the gaps are told";
     }
 }
 
