@@ -50,7 +50,7 @@ static int CaptureFailureOf(MMRESULT result)
     return result == MMSYSERR_NOMEM ? kCaptureNoMemory : kCaptureNoDevice;
 }
 
-// Hands the device one second of audio in *buffer; kCaptureStarted, or what failed.
+// One second of audio for the device, prepared, in *buffer; kCaptureStarted, or what failed.
 static int CreateBuffer(HWAVEIN device, DWORD bytes, WAVEHDR** buffer)
 {
     WAVEHDR* header = static_cast<WAVEHDR*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(WAVEHDR)));
@@ -59,19 +59,25 @@ static int CreateBuffer(HWAVEIN device, DWORD bytes, WAVEHDR** buffer)
     header->lpData = static_cast<LPSTR>(HeapAlloc(GetProcessHeap(), 0, bytes));
     header->dwBufferLength = bytes;
     header->dwLoops = 1;
-    MMRESULT result = header->lpData ? waveInput.prepareHeader(device, header, sizeof(WAVEHDR)) : MMSYSERR_NOMEM;
+    const MMRESULT result = header->lpData ? waveInput.prepareHeader(device, header, sizeof(WAVEHDR)) : MMSYSERR_NOMEM;
     if (result != MMSYSERR_NOERROR) {
         FreeCaptureBuffer(header);
         return CaptureFailureOf(result);
     }
-    result = waveInput.addBuffer(device, header, sizeof(WAVEHDR));
-    if (result != MMSYSERR_NOERROR) {
-        if (waveInput.unprepareHeader(device, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR)
-            FreeCaptureBuffer(header);
-        return CaptureFailureOf(result);
-    }
     *buffer = header;
     return kCaptureStarted;
+}
+
+// Hands the buffer of slot to the device; what the device answered.
+static MMRESULT HandToDevice(int slot)
+{
+    const MMRESULT result = waveInput.addBuffer(capture.device, capture.buffers[slot], sizeof(WAVEHDR));
+    if (result != MMSYSERR_NOERROR)
+        return result;
+    capture.places[slot] = kBufferInDevice;
+    capture.handedOver[slot] = ++capture.handovers;
+    ++capture.buffersInDevice;
+    return result;
 }
 
 static int SlotOf(const WAVEHDR* header)
@@ -92,21 +98,20 @@ static bool AnyInHand()
     return false;
 }
 
-// Lets go of every buffer: one the device gave back is unprepared and freed; one it still holds
-// may still be written to, so it is kept until the device has closed. One in hand at an
-// abandonment stays allocated for good.
+// Lets go of every buffer but one in hand (which stays allocated for good at an abandonment): one
+// the device lets unprepare is freed; one it refuses, whether it still holds it or its driver is
+// gone, is kept until the device has closed.
 static void ReleaseBuffers(WAVEHDR** kept)
 {
     for (int slot = 0; slot < kCaptureBuffers; ++slot) {
         WAVEHDR* header = capture.buffers[slot];
         capture.buffers[slot] = nullptr;
-        if (!header)
+        if (!header || capture.places[slot] == kBufferInHand)
             continue;
-        if (capture.places[slot] == kBufferInDevice || capture.places[slot] == kBufferKept)
-            kept[slot] = header;
-        else if (capture.places[slot] == kBufferReturned &&
-                 waveInput.unprepareHeader(capture.device, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR)
+        if (waveInput.unprepareHeader(capture.device, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR)
             FreeCaptureBuffer(header);
+        else
+            kept[slot] = header;
     }
     capture.buffersInDevice = 0;
 }
@@ -182,8 +187,8 @@ int StartCapture(HWND dialog, const WAVEFORMATEX* format)
 {
     capture.dialog = dialog;
     capture.format = *format;
-    if (CloseUnclosedDevices() == kMostUnclosedDevices)
-        return kCaptureNoDevice;
+    // Devices that refused to close are tried again, but never stand in the way of this one.
+    CloseUnclosedDevices();
     if (waveInput.open(&capture.device, WAVE_MAPPER, format, reinterpret_cast<DWORD_PTR>(dialog), 0, CALLBACK_WINDOW) !=
         MMSYSERR_NOERROR) {
         capture.device = nullptr;
@@ -191,14 +196,15 @@ int StartCapture(HWND dialog, const WAVEFORMATEX* format)
     }
     for (int slot = 0; slot < kCaptureBuffers; ++slot) {
         capture.buffers[slot] = nullptr;
-        const int created = CreateBuffer(capture.device, format->nAvgBytesPerSec, &capture.buffers[slot]);
-        capture.places[slot] = kBufferInDevice;
-        capture.handedOver[slot] = ++capture.handovers;
+        capture.places[slot] = kBufferReturned;
+        int created = CreateBuffer(capture.device, format->nAvgBytesPerSec, &capture.buffers[slot]);
+        const MMRESULT added = created == kCaptureStarted ? HandToDevice(slot) : MMSYSERR_NOERROR;
+        if (added != MMSYSERR_NOERROR)
+            created = CaptureFailureOf(added);
         if (created != kCaptureStarted) {
             GiveUpDevice();
             return created;
         }
-        ++capture.buffersInDevice;
     }
     if (waveInput.start(capture.device) != MMSYSERR_NOERROR) {
         GiveUpDevice();
@@ -294,13 +300,8 @@ void OnBufferDone(HWND, HWAVEIN device, WAVEHDR* header)
         Advance();
         return;
     }
-    if (waveInput.addBuffer(capture.device, header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
+    if (HandToDevice(slot) != MMSYSERR_NOERROR)
         LoseDevice();
-        return;
-    }
-    capture.places[slot] = kBufferInDevice;
-    capture.handedOver[slot] = ++capture.handovers;
-    ++capture.buffersInDevice;
 }
 
 void OnDeviceClosed(HWND, HWAVEIN device)

@@ -8,8 +8,10 @@
 
 const int kCaptureBuffers = 2;
 
-// Kept to be closed before each later open; with this many still refusing, no further device is opened.
-const int kMostUnclosedDevices = 4;
+// Kept to be closed again before each later open, which they never hold up. Their buffers' memory is
+// bounded by this many devices: past it, the oldest is let go, its buffers left allocated for good,
+// because a device may write to them until it closes.
+const int kMostUnclosedDevices = 16;
 
 // Frees a capture buffer: its block, then its header.
 void FreeCaptureBuffer(WAVEHDR* header);
@@ -20,8 +22,12 @@ void FreeCaptureBuffers(WAVEHDR* kept[kCaptureBuffers]);
 // Keeps device and the buffers of kept (null where none), to be closed later.
 void KeepUnclosedDevice(HWAVEIN device, WAVEHDR* const kept[kCaptureBuffers]);
 
-// Resets and closes the devices kept; each one that closes has its buffers freed. How many still refuse.
-int CloseUnclosedDevices();
+// Resets the devices kept, unprepares and frees each buffer they give up, and closes them; each one
+// that closes has the rest of its buffers freed.
+void CloseUnclosedDevices();
+
+// The buffers still kept for devices that have not closed.
+int KeptCaptureBuffers();
 
 // A new window starts with none.
 void ForgetUnclosedDevices();

@@ -40,6 +40,7 @@ struct ScriptedDevice {
     bool preparesAfterTheDriverLeft;  // the open succeeded, but the driver answers MMSYSERR_NODRIVER
     bool lost;  // absent: hands nothing back, not even on reset, and cannot be opened
     bool resetFails;
+    bool unprepareFails;  // the driver left: unprepare answers MMSYSERR_NODRIVER
     bool silentClose;  // closes without its notification
     int opensToRefuse, closesToRefuse;
     HWAVEIN handle;  // the latest open
@@ -64,7 +65,7 @@ HWAVEIN const kDevice = reinterpret_cast<HWAVEIN>(kFirstHandle);
 
 bool Failing()
 {
-    return device.lost || device.resetFails || device.refuseAdd || device.refuseClose || device.silentClose ||
+    return device.lost || device.resetFails || device.unprepareFails || device.refuseAdd || device.refuseClose || device.silentClose ||
            device.closesToRefuse > 0;
 }
 
@@ -140,6 +141,8 @@ MMRESULT WINAPI Prepare(HWAVEIN handle, WAVEHDR* header, UINT)
 MMRESULT WINAPI Unprepare(HWAVEIN handle, WAVEHDR* header, UINT)
 {
     return OnOpenHandle(handle, [&](Held& held) -> MMRESULT {
+        if (device.unprepareFails)
+            return MMSYSERR_NODRIVER;
         if (std::find(held.begin(), held.end(), header) != held.end())
             return Refuse(WAVERR_STILLPLAYING);
         header->dwFlags &= ~WHDR_PREPARED;
@@ -733,6 +736,36 @@ TEST_F(RecordingControlTest, LostDeviceIsBridgedWithSilenceAndOpenedAgain)
         EXPECT_TRUE(device.open.empty()) << "no handle is left open";
         EXPECT_EQ(static_cast<EXECUTION_STATE>(ES_CONTINUOUS), device.executionStates.back());
     }
+}
+
+// Five losses whose handles refuse to close and whose buffers cannot be unprepared: each handle is
+// kept with its buffers, none stands in the way of the next device, and all are let go once they close.
+TEST_F(RecordingControlTest, StuckHandlesKeepTheirBuffersAndNeverBlockTheNextDevice)
+{
+    const int kLosses = 5;
+    MessageRecorder messages;
+    Click(IDC_RECORD);
+    SecondPasses(kStartClock + 1000);
+    device.refuseClose = device.unprepareFails = true;
+    DWORD ms = 1000;
+    for (int loss = 0; loss < kLosses; ++loss) {
+        device.refuseAdd = true;
+        SecondPasses(kStartClock + (ms += 1000));
+        ASSERT_EQ(kWaitingForDevice, CurrentCaptureStage()) << loss;
+        device.refuseAdd = false;
+        Tick(ms += kWatchdogPeriodMs);
+        ASSERT_EQ(kCapturing, CurrentCaptureStage()) << loss;
+        SecondPasses(kStartClock + (ms += 1000));
+    }
+    EXPECT_FALSE(IsWaitingForInput()) << "the sixth device captures";
+    EXPECT_EQ(kLosses + 1u, device.open.size());
+    EXPECT_EQ(kLosses * kCaptureBuffers, KeptCaptureBuffers()) << "every buffer that could not be unprepared is kept";
+    device.refuseClose = device.unprepareFails = false;
+    Click(IDC_RECORD);
+    EXPECT_FALSE(Recording());
+    EXPECT_TRUE(device.open.empty());
+    EXPECT_EQ(0, KeptCaptureBuffers());
+    EXPECT_TRUE(device.prepared.empty()) << "each kept buffer was unprepared before its device closed";
 }
 
 // Buffers arriving every periodMs, the first stalls of them stallMs later still.
