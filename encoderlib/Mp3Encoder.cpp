@@ -44,7 +44,7 @@ struct EncoderState {
 };
 
 static EncoderState state = {kIdle, 0, false, 0, {}, false, 0, {0}, false, 0, 0, 1, 0, nullptr,
-                             {INVALID_HANDLE_VALUE, 0, 0}, {0, 0, 0}, 0, 0, false, {0}, {0}};
+                             {INVALID_HANDLE_VALUE, 0, 0, 0, {}}, {0, 0, 0}, 0, 0, false, {0}, {0}};
 
 static void Silence(const char*, va_list) {}
 
@@ -187,7 +187,7 @@ MpgeResult Mp3DetectConfigure()
     state.lame = StartLame();
     if (!state.lame)
         return kMpgeBadBitrate;
-    if (!OpenOutputFile(&state.file, state.outputPath)) {
+    if (!OpenOutputFile(&state.file, state.outputPath, static_cast<int>(state.input.sampleRate))) {
         ReleaseEncoder();
         return kMpgeCannotOpenOutput;
     }
@@ -279,22 +279,41 @@ MpgeResult Mp3ProcessFrame()
     return kMpgeEnded;
 }
 
+static TagFacts FactsOf(uint32_t audioFrames, uint32_t musicBytes, int encoderPadding, uint16_t musicCrc)
+{
+    TagFacts facts;
+    facts.audioFrames = audioFrames;
+    facts.fileBytes = musicBytes + static_cast<uint32_t>(state.tagFrameBytes);
+    facts.encoderDelay = lame_get_encoder_delay(state.lame);
+    facts.encoderPadding = encoderPadding;
+    facts.lowpassHz = lame_get_lowpassfreq(state.lame);
+    facts.quality = kLameQuality;
+    facts.musicCrc = musicCrc;
+    return facts;
+}
+
+// After a failed write the file keeps its whole frames, and the tag, rewritten in place where it
+// needs no new space, tells their count, so that players show the length that is there.
+static void TagWhatWasWritten()
+{
+    const WholeFrames& frames = state.file.wholeFrames;
+    const TagFacts facts = FactsOf(frames.count, frames.bytes, 0, frames.crc);
+    if (CutAfterWholeFrames(&state.file, static_cast<uint32_t>(state.tagFrameBytes)))
+        WriteTagFrame(&facts);
+}
+
 MpgeResult Mp3CloseCoder()
 {
     MpgeResult result = kMpgeOk;
     if (state.phase == kEnded && state.infoTag) {
-        TagFacts facts;
-        facts.audioFrames = static_cast<uint32_t>(lame_get_frameNum(state.lame));
-        facts.fileBytes = state.file.bytesWritten + static_cast<uint32_t>(state.tagFrameBytes);
-        facts.encoderDelay = lame_get_encoder_delay(state.lame);
-        facts.encoderPadding = lame_get_encoder_padding(state.lame);
-        facts.lowpassHz = lame_get_lowpassfreq(state.lame);
-        facts.quality = kLameQuality;
-        facts.musicCrc = state.file.musicCrc;
+        const TagFacts facts = FactsOf(static_cast<uint32_t>(lame_get_frameNum(state.lame)), state.file.bytesWritten,
+                                       lame_get_encoder_padding(state.lame), state.file.musicCrc);
         if (!WriteTagFrame(&facts))
             result = kMpgeWriteFailed;
     } else if (state.phase == kFailed) {
         result = state.failure;
+        if (state.failure == kMpgeWriteFailed && state.infoTag)
+            TagWhatWasWritten();
     }
     ReleaseEncoder();
     return result;

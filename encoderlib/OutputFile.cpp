@@ -1,15 +1,18 @@
 #include "encoderlib/OutputFile.h"
 
 #include "encoderlib/InfoTag.h"
+#include "encoderlib/MpegTables.h"
 
 FileOperations fileOperations = {CreateFileA, WriteFile, SetFilePointer, SetEndOfFile, CloseHandle};
 
 // OPEN_ALWAYS rather than CREATE_ALWAYS: a file that cannot be shared is refused before anything
 // of it is cut away.
-bool OpenOutputFile(OutputFile* file, const char* path)
+bool OpenOutputFile(OutputFile* file, const char* path, int sampleRate)
 {
+    file->sampleRate = sampleRate;
     file->bytesWritten = 0;
     file->musicCrc = 0;
+    file->wholeFrames = {};
     file->handle = INVALID_HANDLE_VALUE;
     // Asked first: an administrator's open would otherwise get through the read-only attribute.
     const DWORD attributes = GetFileAttributesA(path);
@@ -38,13 +41,52 @@ static bool WriteAll(HANDLE handle, const uint8_t* bytes, uint32_t length)
     return true;
 }
 
+// A frame's length from its header: the bitrate's index and the padding bit; 0 for an index that
+// gives no length (free format, or not a bitrate).
+static uint32_t FrameLength(int sampleRate, const uint8_t header[kFrameHeaderBytes])
+{
+    const int kPaddingBit = 0x02;
+    const int bitrateIndex = header[2] >> 4;
+    if (bitrateIndex < 1 || bitrateIndex > kBitratesPerVersion)
+        return 0;
+    const int kbps = VersionOf(sampleRate).bitrates[bitrateIndex - 1];
+    return static_cast<uint32_t>(FrameBytes(sampleRate, kbps) + ((header[2] & kPaddingBit) ? 1 : 0));
+}
+
+static void CountWholeFrames(OutputFile* file, const uint8_t* bytes, uint32_t length)
+{
+    WholeFrames& frames = file->wholeFrames;
+    uint16_t crc = file->musicCrc;
+    for (uint32_t at = 0; at < length; ++at) {
+        crc = TagCrc16(bytes + at, 1, crc);
+        if (frames.bytesSeen < kFrameHeaderBytes)
+            frames.header[frames.bytesSeen] = bytes[at];
+        if (++frames.bytesSeen == kFrameHeaderBytes)
+            frames.length = FrameLength(file->sampleRate, frames.header);
+        if (frames.bytesSeen == frames.length) {
+            ++frames.count;
+            frames.bytes += frames.length;
+            frames.crc = crc;
+            frames.bytesSeen = frames.length = 0;
+        }
+    }
+}
+
 bool WriteMusic(OutputFile* file, const uint8_t* bytes, uint32_t length)
 {
     if (!WriteAll(file->handle, bytes, length))
         return false;
+    CountWholeFrames(file, bytes, length);
     file->musicCrc = TagCrc16(bytes, length, file->musicCrc);
     file->bytesWritten += length;
     return true;
+}
+
+bool CutAfterWholeFrames(OutputFile* file, uint32_t tagBytes)
+{
+    const LONG end = static_cast<LONG>(tagBytes + file->wholeFrames.bytes);
+    return fileOperations.seek(file->handle, end, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+           fileOperations.setEnd(file->handle);
 }
 
 bool WriteAtStart(OutputFile* file, const uint8_t* bytes, uint32_t length)

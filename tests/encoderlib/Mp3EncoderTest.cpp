@@ -6,6 +6,7 @@
 
 #include "encoderlib/EncoderApi.h"
 #include "encoderlib/InfoTag.h"
+#include "encoderlib/MpegTables.h"
 #include "encoderlib/Mp3Encoder.h"
 #include "encoderlib/OutputFile.h"
 
@@ -171,15 +172,44 @@ TEST_F(Mp3EncoderTest, ConfigurationQueriesAnswerWhatWasSet)
 int writesBeforeFailure = 0;
 bool failWithShortWrite = false;
 
+// A disk that fills up after writesBeforeFailure writes: from then on a write that would make the
+// file longer fails, and one within what the file already holds succeeds.
 BOOL WINAPI FailingWrite(HANDLE file, LPCVOID bytes, DWORD length, LPDWORD written, LPOVERLAPPED overlapped)
 {
-    if (writesBeforeFailure-- > 0)
+    const DWORD position = SetFilePointer(file, 0, nullptr, FILE_CURRENT);
+    if (writesBeforeFailure-- > 0 || position + length <= GetFileSize(file, nullptr))
         return WriteFile(file, bytes, length, written, overlapped);
     *written = 0;
     if (failWithShortWrite)
         return TRUE;
     SetLastError(ERROR_DISK_FULL);
     return FALSE;
+}
+
+// The file holds the tag frame and whole frames only, and the tag counts them (44.1 kHz joint stereo).
+void ExpectTagCountsTheWholeFrames(const std::string& path)
+{
+    const int kSampleRate = 44100, kInfoAt = 4 + 32, kFramesAt = kInfoAt + 8;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    std::vector<uint8_t> bytes(GetFileSize(file, nullptr));
+    DWORD read = 0;
+    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+    CloseHandle(file);
+    ASSERT_GT(bytes.size(), 1000u);
+    ASSERT_EQ(0, memcmp(bytes.data() + kInfoAt, "Info", 4));
+    const uint32_t tagFrames = (bytes[kFramesAt] << 24) | (bytes[kFramesAt + 1] << 16) | (bytes[kFramesAt + 2] << 8) |
+                               bytes[kFramesAt + 3];
+    size_t at = 0;
+    uint32_t frames = 0;
+    for (; at + 4 <= bytes.size(); ++frames) {
+        ASSERT_EQ(0xFF, bytes[at]) << "a frame header at " << at;
+        const int kbps = VersionOf(kSampleRate).bitrates[(bytes[at + 2] >> 4) - 1];
+        at += FrameBytes(kSampleRate, kbps) + ((bytes[at + 2] >> 1) & 1);
+    }
+    EXPECT_EQ(bytes.size(), at) << "the file ends with a whole frame";
+    EXPECT_GT(tagFrames, 10u);
+    EXPECT_EQ(frames - 1, tagFrames) << "the tag counts the frames after it";
 }
 
 TEST_F(Mp3EncoderTest, WriteFailureMidFileIsReportedAtOnceAndForEver)
@@ -202,6 +232,7 @@ TEST_F(Mp3EncoderTest, WriteFailureMidFileIsReportedAtOnceAndForEver)
         for (int again = 0; again < 3; ++again)
             EXPECT_EQ(static_cast<MpgeResult>(kMpgeWriteFailed), MPGE_processFrame());
         EXPECT_EQ(static_cast<MpgeResult>(kMpgeWriteFailed), MPGE_closeCoder());
+        ExpectTagCountsTheWholeFrames(path_);
     }
 }
 
