@@ -181,7 +181,9 @@ TEST(ProgramIcon, OneGroupWith32And16PixelImagesInSixteenColours)
     EXPECT_EQ((std::vector<int>{32, 16}), sizes);
 }
 
-TEST(ProgramManifest, NamesCommonControlsSixForX86)
+// The manifest loads as an activation context, names Common Controls 6 for x86, asks to run as its
+// invoker (no file virtualisation), is aware of the system's scale and names the Windows it supports.
+TEST(ProgramManifest, LoadsAndSaysWhatWindowsMustKnow)
 {
     DWORD size = 0;
     const BYTE* manifest = Resource(RT_MANIFEST, IDR_MANIFEST, &size);
@@ -192,6 +194,20 @@ TEST(ProgramManifest, NamesCommonControlsSixForX86)
     const std::string identity = text.substr(controls, text.find("/>", controls) - controls);
     EXPECT_NE(std::string::npos, identity.find("version=\"6.0.0.0\""));
     EXPECT_NE(std::string::npos, identity.find("processorArchitecture=\"x86\""));
+    for (const char* fragment : {"<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>",
+                                 ">true</dpiAware>", "{e2011457-1546-43c5-a5fe-008deee3d3f0}",
+                                 "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+                                 "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
+        EXPECT_NE(std::string::npos, text.find(fragment)) << fragment;
+    ACTCTXW context = {};
+    context.cbSize = sizeof context;
+    context.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    context.hModule = GetModuleHandleW(nullptr);
+    context.lpResourceName = MAKEINTRESOURCEW(IDR_MANIFEST);
+    HANDLE loaded = CreateActCtxW(&context);
+    EXPECT_NE(INVALID_HANDLE_VALUE, loaded) << "the manifest parses, error " << GetLastError();
+    if (loaded != INVALID_HANDLE_VALUE)
+        ReleaseActCtx(loaded);
 }
 
 }  // namespace
