@@ -4,6 +4,7 @@
 #include "recorder/RecorderDialog.h"
 #include "recorder/WaveInput.h"
 #include "resources/resource.h"
+#include "startup/ProgramText.h"
 #include "startup/StartupOptions.h"
 #include "startup/UserMessage.h"
 
@@ -23,7 +24,9 @@ static const ULONGLONG kMillisecondsPerSecond = 1000;
 // The copy that already runs keeps its recording; it is only brought to the front.
 static void BringRunningCopyToFront()
 {
-    HWND running = FindWindowA(nullptr, kDialogCaption);
+    wchar_t caption[kLongestProgramText];
+    HWND running = WidenProgramText(kDialogCaption, caption) ? FindWindowW(nullptr, caption)
+                                                             : FindWindowA(nullptr, kDialogCaption);
     if (running)
         SetForegroundWindow(running);
 }
@@ -61,8 +64,10 @@ static int RunRecorder(HINSTANCE module)
 // with other rights is refused to us). A start with /A gives a copy that holds it a few seconds to end.
 static HANDLE TakeLock(bool* alreadyHeld)
 {
+    wchar_t name[kLongestProgramText];
+    const bool wideName = WidenProgramText(kMutexName, name);
     for (DWORD waited = 0;; waited += kPreviousRunPollMs) {
-        HANDLE mutex = CreateMutexA(nullptr, FALSE, kMutexName);
+        HANDLE mutex = wideName ? CreateMutexW(nullptr, FALSE, name) : CreateMutexA(nullptr, FALSE, kMutexName);
         const DWORD error = GetLastError();
         *alreadyHeld = mutex ? error == ERROR_ALREADY_EXISTS : error == ERROR_ACCESS_DENIED;
         if (!*alreadyHeld || !startupOptions.autoStart || waited >= kPreviousRunWaitMs)

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "startup/ProgramText.h"
 #include "startup/StartupOptions.h"
 #include "startup/UserMessage.h"
 
@@ -74,5 +75,8 @@ bool OutputPathTakesARecording(const char* path, bool* made)
 
 void FormatUnusableOutputMessage(const char* path, char text[kUnusableOutputMessageSize])
 {
-    wsprintfA(text, kUnusableOutputMessage, path);
+    // Within the message's room for a path, however the conversion lengthens it.
+    char shown[MAX_PATH];
+    SystemTextToProgramText(path, shown, sizeof shown);
+    wsprintfA(text, kUnusableOutputMessage, shown);
 }

@@ -1,5 +1,7 @@
 #include "startup/UserMessage.h"
 
+#include "startup/ProgramText.h"
+
 const char kMessageCaption[] = "かのるMP3";
 
 static const int kMostOpenMessages = 16;
@@ -65,7 +67,11 @@ static int ShowMessageBox(HWND owner, const char* text, const char* caption)
 {
     OpenMessage* slot = TakeSlot();
     HHOOK note = SetWindowsHookExA(WH_CBT, NoteMessageBox, nullptr, GetCurrentThreadId());
-    const int answer = MessageBoxA(owner, text, caption, owner ? MB_OK : MB_OK | MB_TOPMOST | MB_SETFOREGROUND);
+    const UINT style = owner ? MB_OK : MB_OK | MB_TOPMOST | MB_SETFOREGROUND;
+    wchar_t wideText[kLongestProgramText], wideCaption[kLongestProgramText];
+    const int answer = WidenProgramText(text, wideText) && WidenProgramText(caption, wideCaption)
+                           ? MessageBoxW(owner, wideText, wideCaption, style)
+                           : MessageBoxA(owner, text, caption, style);
     if (note)
         UnhookWindowsHookEx(note);
     if (slot) {

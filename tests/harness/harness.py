@@ -19,6 +19,8 @@ IDC_MONO, IDC_STEREO = 1002, 1003
 IDC_16KHZ, IDC_22KHZ, IDC_24KHZ, IDC_32KHZ, IDC_44KHZ, IDC_48KHZ = range(1006, 1012)
 IDC_COUNTER, IDC_REMAIN, IDC_BITRATE = 1012, 1013, 1014
 LINE_IN_RATE = 44100
+# A Windows whose code page (1252) is not the program's.
+ENGLISH = "en_US.UTF-8"
 # Time for PulseAudio to carry the signal before capture starts.
 SIGNAL_LEAD_SECONDS = 1.0
 
@@ -94,8 +96,11 @@ class Program:
             shutil.copy(library, os.path.join(folder, "gogo.dll"))
         self.process = None
 
-    def start(self, *arguments):
-        env = self.line_in.env if self.line_in else os.environ
+    def start(self, *arguments, lang=None):
+        """Starts the program, in the locale lang (a Windows of that code page) when given."""
+        env = dict(self.line_in.env if self.line_in else os.environ)
+        if lang:
+            env["LANG"] = lang
         self.process = wine("kanoru.exe", *arguments, cwd=self.folder, env=env)
         return self.process
 

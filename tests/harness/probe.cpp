@@ -18,8 +18,11 @@
 //   probe answers CAPTION MS     the window answers a sent message within MS (exit 0) or not (exit 1)
 //   probe hold PATH MS           opens a file without sharing it and keeps it open for MS
 // CAPTION "owned-by:C" names the enabled window that the window captioned C owns (its dialog
-// box); "rect" also prints the window's caption.
+// box); "rect" also prints the window's caption. Arguments and output are in code page 932 and go
+// through the wide functions, whatever the system's code page, so that a run in another locale
+// reads the same.
 #include <windows.h>
+#include <shellapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -29,6 +32,14 @@ static const UINT kReplyTimeoutMs = 5000;
 static const int kMessageTextId = 0xFFFF;
 
 static const char kOwnedPrefix[] = "owned-by:";
+static const UINT kHarnessCodePage = 932;
+static const int kLongestText = 1024;
+
+static void Widen(const char* text, wchar_t* wide)
+{
+    if (!MultiByteToWideChar(kHarnessCodePage, 0, text, -1, wide, kLongestText))
+        wide[0] = L'\0';
+}
 
 struct OwnedSearch {
     HWND owner;
@@ -48,9 +59,12 @@ static BOOL CALLBACK FindOwned(HWND window, LPARAM parameter)
 static HWND Find(const char* caption)
 {
     const size_t prefix = sizeof kOwnedPrefix - 1;
-    if (strncmp(caption, kOwnedPrefix, prefix) != 0)
-        return FindWindowA(nullptr, caption);
-    OwnedSearch search = {FindWindowA(nullptr, caption + prefix), nullptr};
+    wchar_t wide[kLongestText];
+    const bool owned = strncmp(caption, kOwnedPrefix, prefix) == 0;
+    Widen(owned ? caption + prefix : caption, wide);
+    if (!owned)
+        return FindWindowW(nullptr, wide);
+    OwnedSearch search = {FindWindowW(nullptr, wide), nullptr};
     if (search.owner)
         EnumWindows(FindOwned, reinterpret_cast<LPARAM>(&search));
     return search.found;
@@ -70,9 +84,11 @@ static HWND WaitForWindow(const char* caption, DWORD timeoutMs)
 static void TextOf(HWND window, char* text, int size)
 {
     DWORD_PTR copied = 0;
-    text[0] = '\0';
-    SendMessageTimeoutA(window, WM_GETTEXT, static_cast<WPARAM>(size), reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+    wchar_t wide[kLongestText] = L"";
+    SendMessageTimeoutW(window, WM_GETTEXT, kLongestText, reinterpret_cast<LPARAM>(wide), SMTO_ABORTIFHUNG,
                         kReplyTimeoutMs, &copied);
+    if (!WideCharToMultiByte(kHarnessCodePage, 0, wide, -1, text, size, nullptr, nullptr))
+        text[0] = '\0';
     for (char* c = text; *c; ++c) {
         if (*c == '\n')
             *c = '|';
@@ -222,8 +238,22 @@ static int ReadMessage(const char* caption, DWORD timeoutMs, bool pressOk)
     return 0;
 }
 
-int main(int argc, char** argv)
+// The arguments as the harness wrote them, in code page 932 rather than the system's.
+static char** ArgumentsIn932(int* count)
 {
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), count);
+    char** arguments = static_cast<char**>(calloc(*count + 1, sizeof(char*)));
+    for (int index = 0; index < *count; ++index) {
+        arguments[index] = static_cast<char*>(calloc(kLongestText, 1));
+        WideCharToMultiByte(kHarnessCodePage, 0, wide[index], -1, arguments[index], kLongestText, nullptr, nullptr);
+    }
+    return arguments;
+}
+
+int main()
+{
+    int argc = 0;
+    char** argv = ArgumentsIn932(&argc);
     if (argc < 3)
         return 2;
     const char* command = argv[1];
