@@ -28,6 +28,7 @@ struct CaptureState {
     // By when the device must hand back its next buffer.
     DWORD bufferDue;
     DWORD lostAt;
+    DWORD lastReopen;
     DWORD nextReopen;
 };
 
@@ -252,6 +253,7 @@ static void LoseDevice()
     const DWORD now = waveInput.now();
     capture.stage = kWaitingForDevice;
     capture.lostAt = capture.nextReopen = now;
+    capture.lastReopen = now - kSoonestReopenMs;
     waveInput.reset(capture.device);
     TakeBackBuffers(true);
     if (capture.stage == kWaitingForDevice)
@@ -313,8 +315,16 @@ void OnDeviceClosed(HWND, HWAVEIN device)
 static void TryReopen(DWORD now)
 {
     const DWORD interval = now - capture.lostAt < kSlowReopenAfterMs ? kReopenIntervalMs : kSlowReopenIntervalMs;
+    capture.lastReopen = now;
     capture.nextReopen = now + interval;
     StartCapture(capture.dialog, &capture.format);
+}
+
+void OnDevicesChanged()
+{
+    const DWORD now = waveInput.now();
+    if (capture.stage == kWaitingForDevice && !capture.device && now - capture.lastReopen >= kSoonestReopenMs)
+        TryReopen(now);
 }
 
 void GiveDeviceGrace()

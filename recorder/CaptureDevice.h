@@ -27,10 +27,13 @@ const DWORD kFirstBufferDueMs = 3000;
 // A device that has not answered the stop's reset or close this long is given up.
 const DWORD kDeviceAnswerMs = 4000;
 
-// A lost device is opened again at the next tick, then this often: soon enough that a hiccup costs a
-// few seconds, and no more often, because every open of a driver that is being re-enumerated costs
-// it work.
-const DWORD kReopenIntervalMs = 2000;
+// A lost device is opened again at the next tick, then this often, so that a hiccup costs little
+// more than itself; an open of a device that is not there fails at once in the system's own
+// enumeration, so a try a second costs a driver that is being re-enumerated nothing worth sparing.
+const DWORD kReopenIntervalMs = 1000;
+// Windows tells every window of a change to its devices, several times for one arrival: a lost
+// device is tried at once, but no sooner than this after the previous try.
+const DWORD kSoonestReopenMs = 250;
 // A device away this long has most likely been unplugged; it is tried less often from then on.
 const DWORD kSlowReopenAfterMs = 60000;
 const DWORD kSlowReopenIntervalMs = 5000;
@@ -60,6 +63,9 @@ void OnDeviceClosed(HWND dialog, HWAVEIN device);
 
 // The watchdog's tick: a device that stopped answering is lost or given up, a lost one reopened.
 void OnCaptureTick();
+
+// WM_DEVICECHANGE: a device may have arrived.
+void OnDevicesChanged();
 
 // The program itself was held up (frozen, or the machine asleep), not the device: it gets its
 // grace afresh rather than being taken for lost.

@@ -1,5 +1,8 @@
 #include "recorder/RecorderDialog.h"
 
+#include <dbt.h>
+
+
 #include "encoding/EncoderWorker.h"
 #include "recorder/CaptureDevice.h"
 #include "recorder/DialogPosition.h"
@@ -115,6 +118,10 @@ INT_PTR CALLBACK RecorderDialogProcedure(HWND dialog, UINT message, WPARAM wPara
             if ((lParam & kCloseAppRequest) && !OnCloseRequest(dialog))
                 DestroyWindow(dialog);
         }
+        return kNotHandled;
+    case WM_DEVICECHANGE:
+        if (wParam == DBT_DEVNODES_CHANGED || wParam == DBT_DEVICEARRIVAL)
+            OnDevicesChanged();
         return kNotHandled;
     case MM_WIM_OPEN:
         return kNotHandled;

@@ -19,6 +19,8 @@ IDC_MONO, IDC_STEREO = 1002, 1003
 IDC_16KHZ, IDC_22KHZ, IDC_24KHZ, IDC_32KHZ, IDC_44KHZ, IDC_48KHZ = range(1006, 1012)
 IDC_COUNTER, IDC_REMAIN, IDC_BITRATE = 1012, 1013, 1014
 LINE_IN_RATE = 44100
+# The player's buffer: what it plays reaches the line-in this much later.
+PLAYER_LATENCY_SECONDS = 0.2
 # A Windows whose code page (1252) is not the program's.
 ENGLISH = "en_US.UTF-8"
 # Time for PulseAudio to carry the signal before capture starts.
@@ -54,11 +56,16 @@ class LineIn:
         self.runtime = runtime
         self.player = None
 
-    def play_tone(self, seconds, frequency=441.0):
-        signal = os.path.join(self.folder, "line-in.wav")
+    def tone(self, seconds, frequency=441.0):
+        """A file of the tone, to be played; a new one each time, as the player may still read the last."""
+        self.tones = getattr(self, "tones", 0) + 1
+        signal = os.path.join(self.folder, f"line-in-{self.tones}.wav")
         subprocess.run(["sox", "-q", "-n", "-r", str(LINE_IN_RATE), "-c", "2", "-b", "16", signal,
                         "synth", str(seconds), "sine", str(frequency), "vol", "0.5"], check=True)
-        self.play(signal)
+        return signal
+
+    def play_tone(self, seconds, frequency=441.0):
+        self.play(self.tone(seconds, frequency))
 
     def play_tone_before_capture(self, seconds):
         """Plays the tone and waits until it reaches the capture side."""
@@ -66,7 +73,8 @@ class LineIn:
         time.sleep(SIGNAL_LEAD_SECONDS)
 
     def play(self, signal):
-        self.player = subprocess.Popen(["paplay", "--latency-msec=200", "--device=linein_feed", signal],
+        self.player = subprocess.Popen(["paplay", f"--latency-msec={int(PLAYER_LATENCY_SECONDS * 1000)}",
+                                        "--device=linein_feed", signal],
                                        env=self.env, stderr=subprocess.DEVNULL)
 
     def stop_server(self):

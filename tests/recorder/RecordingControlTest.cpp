@@ -2,6 +2,7 @@
 // clock, and the fake encoder library, so that every ending of a recording can be produced.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <dbt.h>
 
 #include <algorithm>
 #include <deque>
@@ -659,15 +660,15 @@ TEST_F(RecordingControlTest, LostDeviceIsBridgedWithSilenceAndOpenedAgain)
     const DWORD kAbsentMs = 12000;
     const Loss kLosses[] = {
         // Its handle holds the buffers it never gave back until it can close, once the device is back.
-        {"vanishes for eleven seconds", false, false, 0, 0, kAbsentMs, 0, {0, 5000, 7000, 9000, 11000, 13000},
-         {0, 1, 1, 1, 1, 0}, 16000, "00:00:12"},
-        {"refuses a buffer", true, false, 0, 0, 3000, 0, {0, 2000, 4000}, {0, 0, 0}, 7000, "00:00:01"},
+        {"vanishes for eleven seconds", false, false, 0, 0, kAbsentMs, 0,
+         {0, 5000, 6000, 7000, 8000, 9000, 10000, 11000, 12000}, {0, 1, 1, 1, 1, 1, 1, 1, 0}, 16000, "00:00:11"},
+        {"refuses a buffer", true, false, 0, 0, 3000, 0, {0, 2000, 3000}, {0, 0, 0}, 7000, "00:00:00"},
         // The handle that refused to close is tried again before each open, until it closes.
-        {"its close keeps failing", true, false, 2, 0, 3000, 0, {0, 2000, 4000}, {0, 1, 0}, 7000, "00:00:01"},
+        {"its close keeps failing", true, false, 2, 0, 3000, 0, {0, 2000, 3000}, {0, 1, 0}, 7000, "00:00:00"},
         // The reopened device takes its time to start; silence stands in for it.
-        {"starts slowly once it is back", true, false, 0, 0, 3000, 600, {0, 2000, 4000}, {0, 0, 0}, 7000, "00:00:02"},
-        {"reopens fail several times", true, false, 0, 3, 3000, 0, {0, 2000, 4000, 6000, 8000}, {0, 0, 0, 0, 0}, 11000,
-         "00:00:05"},
+        {"starts slowly once it is back", true, false, 0, 0, 3000, 600, {0, 2000, 3000}, {0, 0, 0}, 7000, "00:00:01"},
+        {"reopens fail several times", true, false, 0, 3, 3000, 0, {0, 2000, 3000, 4000, 5000}, {0, 0, 0, 0, 0}, 11000,
+         "00:00:02"},
         {"a finished buffer waits at the loss", false, true, 0, 0, 4000, 0, {0, 5000}, {0, 0}, 8000, "00:00:02"},
     };
     for (const Loss& loss : kLosses) {
@@ -736,6 +737,26 @@ TEST_F(RecordingControlTest, LostDeviceIsBridgedWithSilenceAndOpenedAgain)
         EXPECT_TRUE(device.open.empty()) << "no handle is left open";
         EXPECT_EQ(static_cast<EXECUTION_STATE>(ES_CONTINUOUS), device.executionStates.back());
     }
+}
+
+// A notice that the devices changed tries a lost device at once, but not twice within a quarter second.
+TEST_F(RecordingControlTest, DeviceChangeTriesALostDeviceAtOnce)
+{
+    MessageRecorder messages;
+    Click(IDC_RECORD);
+    SecondPasses(kStartClock + 1000);
+    device.lost = true;
+    for (DWORD ms = 2000; ms <= 4000; ms += kWatchdogPeriodMs)
+        Tick(ms);
+    ASSERT_EQ(kWaitingForDevice, CurrentCaptureStage());
+    for (DWORD ms : {4400, 4500, 4700}) {
+        device.now = kStartClock + ms;
+        device.lost = ms < 4500;
+        SendMessageA(dialog_, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+    }
+    EXPECT_EQ(kCapturing, CurrentCaptureStage());
+    EXPECT_EQ((std::vector<DWORD>{0, 4400, 4700}), device.opensAt);
+    Click(IDC_RECORD);
 }
 
 // Five losses whose handles refuse to close and whose buffers cannot be unprepared: each handle is

@@ -216,16 +216,19 @@ class FailureTest(RecorderTestCase):
 
     def outage(self, started, kill_at, back_at):
         """Ends the line-in's server at kill_at and brings it back, playing again, at back_at; the
-        counter turns red meanwhile and back once audio flows. The seconds the device took to return."""
+        counter turns red meanwhile and back once audio flows. The seconds the device took to return,
+        and when, since started, the line-in played again."""
+        signal = self.line_in.tone(120)
         time.sleep(max(0, started + kill_at - time.monotonic()))
         self.line_in.stop_server()
         self.assertIsNotNone(self.wait_red(True, back_at - kill_at - 0.5), "the counter turns red")
         time.sleep(max(0, started + back_at - time.monotonic()))
         self.line_in.restart_server()
-        self.line_in.play_tone(120)
+        self.line_in.play(signal)
+        back = time.monotonic() + harness.PLAYER_LATENCY_SECONDS
         recovered = self.wait_red(False, 10)
         self.assertIsNotNone(recovered, "the counter turns back once the device is back")
-        return recovered
+        return recovered, back - started
 
     def assertToneAroundGaps(self, path, gaps, seconds):
         """The file is about seconds long, and the tone but for one silence starting at each gap's start
@@ -261,25 +264,30 @@ class FailureTest(RecorderTestCase):
 
     def test_lost_device_is_bridged_and_the_unattended_recording_goes_on(self):
         program, started = self.recording("/P128_44_2", "/A", "/T40", "bridged.mp3")
-        recovered = self.outage(started, 5, 15)
+        outages = [(4, 9), (15, 20)]
+        recovered, back = zip(*[self.outage(started, kill_at, back_at) for kill_at, back_at in outages])
         # A stall without the device vanishing: the sink, and so its monitor, suspended.
-        time.sleep(max(0, started + 24 - time.monotonic()))
+        time.sleep(max(0, started + 26 - time.monotonic()))
         pactl = ["pactl", "suspend-sink", "linein_feed"]
         subprocess.run(pactl + ["1"], env=self.line_in.env, check=True)
-        self.assertIsNotNone(self.wait_red(True, 9.5), "a stalled device turns the counter red too")
-        time.sleep(max(0, started + 34 - time.monotonic()))
+        self.assertIsNotNone(self.wait_red(True, 5.5), "a stalled device turns the counter red too")
+        time.sleep(max(0, started + 32 - time.monotonic()))
         subprocess.run(pactl + ["0"], env=self.line_in.env, check=True)
         stall_recovered = self.wait_red(False, 6)
         self.assertIsNotNone(stall_recovered, "the counter turns back once the sink runs again")
         path = self.assertEndedAfterItsLimit(program, started, 40, "bridged.mp3")
-        quiet = self.assertToneAroundGaps(path, [(5, 10 + recovered), (24, 10 + stall_recovered)], (39, 40))
-        print(f"bridged: device back {recovered:.1f} s after the server, {stall_recovered:.1f} s after the sink; "
-              f"silences {quiet}")
+        gaps = [(kill_at, returned - kill_at + late) for (kill_at, _), returned, late in zip(outages, back, recovered)]
+        quiet = self.assertToneAroundGaps(path, gaps + [(26, 6 + stall_recovered)], (39, 40))
+        print(f"bridged: line-in back at {back} s, the counter back {recovered} s after it, {stall_recovered:.1f} s "
+              f"after the sink; silences {quiet}")
+        for returned, (_, end) in zip(back, quiet):
+            self.assertLessEqual(end + 0.1, returned + 1.8, "capture is back within 1.8 s of the line-in")
 
     def test_lost_device_without_a_limit_is_reported_when_stopped(self):
         program, started = self.recording("/P64_22_1", "/A", "bridged.mp3")
-        recovered = self.outage(started, 2.5, 6)
-        time.sleep(max(0, started + 11 - time.monotonic()))
+        # Long enough for the loss to be seen: a buffer two seconds overdue, at the next tick.
+        recovered, back = self.outage(started, 2.5, 7)
+        time.sleep(max(0, started + 12 - time.monotonic()))
         self.assertTrue(harness.click(IDC_RECORD))
         stopped = time.monotonic() - started
         message = harness.read_message(15000)
@@ -289,7 +297,7 @@ class FailureTest(RecorderTestCase):
         self.assertTrue(state[IDC_SAVE]["enabled"])
         harness.close_window()
         self.assertEqual(0, program.wait(timeout=30))
-        self.assertToneAroundGaps(os.path.join(self.folder, "bridged.mp3"), [(2.5, 3.5 + recovered)], stopped)
+        self.assertToneAroundGaps(os.path.join(self.folder, "bridged.mp3"), [(2.5, back - 2.5 + recovered)], stopped)
 
     def test_frozen_program_keeps_the_wall_clock(self):
         program, started = self.recording("/P128_44_2", "/A", "/T30", "frozen.mp3")
