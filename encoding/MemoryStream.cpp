@@ -187,6 +187,17 @@ LONG CMemoryStreamList::IsFinished() const
     return ReadShared(&finished);
 }
 
+ULONGLONG CMemoryStreamList::DropUnread()
+{
+    EnterCriticalSection(&lock);
+    const ULONGLONG dropped = queued;
+    while (PopHead()) {
+    }
+    Count(-static_cast<LONGLONG>(dropped));
+    LeaveCriticalSection(&lock);
+    return dropped;
+}
+
 CMemoryStream* CMemoryStreamList::PopHead()
 {
     EnterCriticalSection(&lock);

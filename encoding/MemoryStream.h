@@ -48,6 +48,9 @@ public:
     void SetFinished();
     LONG IsFinished() const;
 
+    // Drops every byte not yet read, as if the end had come where the reader is; how many.
+    ULONGLONG DropUnread();
+
     // Destroys the head chunk and returns the new head (null when none).
     CMemoryStream* PopHead();
 

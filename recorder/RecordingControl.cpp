@@ -21,8 +21,10 @@ static const int kBitsPerByte = 8;
 static const ULONGLONG kMillisecondsPerSecond = 1000;
 static const DWORD kNotificationPollMs = 10;
 // Windows lets an application hold up the end of the session about five seconds; the device gets
-// a second and a half of them before it is let go, then the encoder's backlog and the tag follow.
+// a second and a half of them before it is let go, the encoder's backlog two and a half, and what
+// the encoder has not reached by then is dropped, so that the tag is written in the last second.
 static const DWORD kSessionDeviceMs = 1500;
+static const DWORD kSessionBacklogMs = 2500;
 static const wchar_t kSessionEndReason[] = L"録音ファイルを仕上げています。";
 static const char kDeviceMessage[] = "録音デバイスを開けませんでした。\nライン入力が使えるか確認してください。";
 static const char kPreparationMessage[] = "録音の準備に失敗しました。\nメモリが足りない可能性があります。";
@@ -219,18 +221,36 @@ void OnCaptureEnded(HWND dialog)
 // Waits for the thread to end while answering the messages sent to the window, so that Windows and
 // other programs keep getting answers (and, with a look at the queue at least once a second, do
 // not take the window for hung); posted ones wait, since they could re-enter the recording.
-static void WaitAnswering(HANDLE thread)
+// Waits up to timeoutMs (INFINITE: for as long as it takes) for thread to end; true when it has.
+static bool WaitAnswering(HANDLE thread, DWORD timeoutMs)
 {
-    while (MsgWaitForMultipleObjects(1, &thread, FALSE, kWatchdogPeriodMs, QS_SENDMESSAGE) != WAIT_OBJECT_0) {
+    const DWORD started = GetTickCount();
+    for (;;) {
+        const DWORD waited = GetTickCount() - started;
+        if (timeoutMs != INFINITE && waited >= timeoutMs)
+            return false;
+        const DWORD left = timeoutMs == INFINITE ? kWatchdogPeriodMs : timeoutMs - waited;
+        if (MsgWaitForMultipleObjects(1, &thread, FALSE, left < kWatchdogPeriodMs ? left : kWatchdogPeriodMs,
+                                      QS_SENDMESSAGE) == WAIT_OBJECT_0)
+            return true;
         MSG message;
         PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
 }
 
+// While the session ends, the backlog that the encoder has not reached in its share of the time is
+// dropped from the queue's end; the encoder then ends the file at once, with its tag.
+static void WaitForTheEncoder(HANDLE worker)
+{
+    if (sessionEnds && !WaitAnswering(worker, kSessionBacklogMs))
+        currentQueue->DropUnread();
+    WaitAnswering(worker, INFINITE);
+}
+
 static DWORD WaitForWorker()
 {
     RecordingState& s = recordingState;
-    WaitAnswering(s.worker);
+    WaitForTheEncoder(s.worker);
     DWORD exitCode = 1;
     GetExitCodeThread(s.worker, &exitCode);
     CloseHandle(s.worker);
@@ -323,7 +343,7 @@ void OnSessionEnd(HWND dialog)
     case kFinishing:
         // The session ends while the recording's end waits for the worker: the file is completed first.
         if (s.worker)
-            WaitAnswering(s.worker);
+            WaitForTheEncoder(s.worker);
         break;
     }
     DismissMessagesAfter(deadlineLeft);

@@ -15,6 +15,8 @@ static MpgeResult closeResult = kMpgeOk;
 static EncoderInputRecord input;
 static int frames = 0;
 static int silentFrames = 0;
+// An encoder no faster than this many frames a millisecond, or any speed at 0.
+static int framesPerMillisecond = 0;
 
 static const size_t kBlockBytes = 4608;
 
@@ -41,6 +43,11 @@ FAKE_EXPORT void MPGE_CALL FakeSetResults(MpgeResult initialize, MpgeResult dete
     detectResult = detect;
     framesBeforeFailure = failAfterFrames;
     calls[0] = '\0';
+}
+
+FAKE_EXPORT void MPGE_CALL FakeSetFramesPerMillisecond(int most)
+{
+    framesPerMillisecond = most;
 }
 
 FAKE_EXPORT const char* MPGE_CALL FakeCalls(void)
@@ -83,6 +90,8 @@ FAKE_EXPORT MpgeResult MPGE_CALL MPGE_processFrame(void)
     if (framesBeforeFailure >= 0 && frames >= framesBeforeFailure)
         return kMpgeWriteFailed;
     ++frames;
+    if (framesPerMillisecond > 0 && frames % framesPerMillisecond == 0)
+        Sleep(1);
     char block[kBlockBytes];
     const int read = input.read(block, sizeof block);
     silentFrames += IsSilent(block);

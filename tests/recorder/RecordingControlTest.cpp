@@ -1018,6 +1018,26 @@ TEST_F(RecordingControlTest, SessionEndCompletesTheFileBeforeItReturns)
     EXPECT_GE(device.now - sessionEndedAt, 1500u);
     EXPECT_LE(device.now - sessionEndedAt, 1700u);
     EXPECT_NE(std::string::npos, EncoderCalls().rfind("close")) << "the file was completed";
+
+    // Twenty hours of silence queued after a sleep: what the encoder has not reached in its
+    // share of the session's end is dropped, and the file is completed, tag and all, in time.
+    const DWORD kTwentyHoursMs = 20 * 3600 * 1000;
+    const int kFramesPerMillisecond = 100;  // 2.6 hours of the recording's audio a second at most
+    typedef void(MPGE_CALL * FakeSetSpeed)(int);
+    reinterpret_cast<FakeSetSpeed>(reinterpret_cast<void (*)()>(
+        GetProcAddress(encoderLibrary.module, "FakeSetFramesPerMillisecond")))(kFramesPerMillisecond);
+    NextCase();
+    Click(IDC_RECORD);
+    SecondPasses(kStartClock + 1000);
+    Tick(kTwentyHoursMs);
+    const DWORD backlogFrom = GetTickCount();
+    SendMessageA(dialog_, WM_ENDSESSION, TRUE, 0);
+    const DWORD took = GetTickCount() - backlogFrom;
+    EXPECT_GE(took, 2500u) << "the encoder had its share";
+    EXPECT_LT(took, 4000u);
+    EXPECT_NE(std::string::npos, EncoderCalls().rfind(" close")) << "the tag was written";
+    EXPECT_LT(EncodedAt22kMono().seconds, kTwentyHoursMs / 2000.0) << "the rest of the backlog was dropped";
+    EXPECT_EQ(nullptr, recordingState.worker);
 }
 
 // Someone stopped a run that closes itself after its limit: from then on its messages wait for them.
