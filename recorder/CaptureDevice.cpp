@@ -15,7 +15,8 @@ struct CaptureState {
     CaptureStage stage;
     HWND dialog;
     WAVEFORMATEX format;
-    HWAVEIN device;  // null once closed
+    HWAVEIN device;  // null once closed or let go
+    bool deviceLost;  // the device stopped delivering: no call of the window's thread goes to it again
     HWAVEIN closingDevice;  // the closed device whose notification ends the stop
     WAVEHDR* buffers[kCaptureBuffers];
     BufferPlace places[kCaptureBuffers];
@@ -118,8 +119,8 @@ static void ReleaseBuffers(WAVEHDR** kept)
 }
 
 // The buffers are unprepared before the device is closed, as Windows requires. A handle that
-// refuses to close is kept, with what it holds, and closed before the next open. True when the
-// device closed; a device that closed holds no buffer any more.
+// refuses to close is let go, with what it holds, to be closed later. True when the device closed;
+// a device that closed holds no buffer any more.
 static bool CloseDevice()
 {
     WAVEHDR* kept[kCaptureBuffers] = {};
@@ -130,8 +131,23 @@ static bool CloseDevice()
         FreeCaptureBuffers(kept);
         return true;
     }
-    KeepUnclosedDevice(device, kept);
+    LetGoOfDevice(device, kept);
     return false;
+}
+
+// A lost device, with every buffer but one in hand, goes to the thread that tears devices down:
+// its driver may block in any call now.
+static void LetGoOfLostDevice()
+{
+    WAVEHDR* kept[kCaptureBuffers] = {};
+    for (int slot = 0; slot < kCaptureBuffers; ++slot) {
+        if (capture.places[slot] != kBufferInHand)
+            kept[slot] = capture.buffers[slot];
+        capture.buffers[slot] = nullptr;
+    }
+    capture.buffersInDevice = 0;
+    LetGoOfDevice(capture.device, kept);
+    capture.device = nullptr;
 }
 
 // Hands a finished buffer's bytes to the recording. The buffer counts as in hand meanwhile: the
@@ -160,8 +176,8 @@ static int OldestInDevice()
     return oldest;
 }
 
-// After a reset: each buffer the device marked done is back, in the order it was filled (with its
-// bytes kept when asked); one it did not mark is left to it.
+// After a reset, or at a loss: each buffer the device marked done is back, in the order it was
+// filled (with its bytes kept when asked); one it did not mark is left to it.
 static void TakeBackBuffers(bool keepBytes)
 {
     for (int slot = OldestInDevice(); slot >= 0; slot = OldestInDevice()) {
@@ -189,7 +205,8 @@ int StartCapture(HWND dialog, const WAVEFORMATEX* format)
     capture.dialog = dialog;
     capture.format = *format;
     // Devices that refused to close are tried again, but never stand in the way of this one.
-    CloseUnclosedDevices();
+    RetryUnclosedDevices(kRetryBeforeOpenMs);
+    capture.deviceLost = false;
     if (waveInput.open(&capture.device, WAVE_MAPPER, format, reinterpret_cast<DWORD_PTR>(dialog), 0, CALLBACK_WINDOW) !=
         MMSYSERR_NOERROR) {
         capture.device = nullptr;
@@ -219,7 +236,7 @@ int StartCapture(HWND dialog, const WAVEFORMATEX* format)
 static void EndCapture()
 {
     capture.stage = kCaptureIdle;
-    CloseUnclosedDevices();
+    RetryUnclosedDevices(0);
     OnCaptureEnded(capture.dialog);
 }
 
@@ -240,10 +257,14 @@ static void Advance()
 {
     if (AnyInHand())
         return;
-    if (capture.stage == kCaptureStopping && capture.buffersInDevice == 0)
+    if (capture.stage == kCaptureStopping && capture.buffersInDevice == 0 && !capture.deviceLost) {
         CloseAfterStop();
-    else if (capture.stage == kWaitingForDevice && capture.device)
-        CloseDevice();
+    } else if (capture.stage == kCaptureStopping && capture.deviceLost) {
+        LetGoOfLostDevice();
+        EndCapture();
+    } else if (capture.stage == kWaitingForDevice && capture.device) {
+        LetGoOfLostDevice();
+    }
 }
 
 // The device stopped delivering: what it finished is kept, what it holds is left to it, and it is
@@ -252,9 +273,9 @@ static void LoseDevice()
 {
     const DWORD now = waveInput.now();
     capture.stage = kWaitingForDevice;
+    capture.deviceLost = true;
     capture.lostAt = capture.nextReopen = now;
     capture.lastReopen = now - kSoonestReopenMs;
-    waveInput.reset(capture.device);
     TakeBackBuffers(true);
     if (capture.stage == kWaitingForDevice)
         OnCaptureLost(capture.dialog);
@@ -283,7 +304,7 @@ void StopCapture()
 void AbandonCapture()
 {
     if (capture.device)
-        GiveUpDevice();
+        LetGoOfLostDevice();
     capture.stage = kCaptureIdle;
 }
 

@@ -27,6 +27,10 @@ const DWORD kFirstBufferDueMs = 3000;
 // A device that has not answered the stop's reset or close this long is given up.
 const DWORD kDeviceAnswerMs = 4000;
 
+// Before an open, devices that refused to close get this long for another try; a driver that
+// blocks in it costs the open no more.
+const DWORD kRetryBeforeOpenMs = 100;
+
 // A lost device is opened again at the next tick, then this often, so that a hiccup costs little
 // more than itself; an open of a device that is not there fails at once in the system's own
 // enumeration, so a try a second costs a driver that is being re-enumerated nothing worth sparing.

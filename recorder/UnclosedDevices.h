@@ -3,15 +3,20 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-// Lost devices whose handles refused to close, each with the capture buffers it still held: a
-// device may write to a buffer until its handle closes, so those are freed only then.
+// Devices the recording has let go of, each with the capture buffers it may still hold, torn down
+// on a thread of their own: a lost device's driver may block in its reset or close, and only that
+// thread waits for it. A device may write to a buffer until its handle closes, so those are freed
+// only then; a handle that refuses to close is tried again.
 
 const int kCaptureBuffers = 2;
 
-// Kept to be closed again before each later open, which they never hold up. Their buffers' memory is
-// bounded by this many devices: past it, the oldest is let go, its buffers left allocated for good,
-// because a device may write to them until it closes.
+// Their buffers' memory is bounded by this many devices: past it, the oldest is let go, its
+// buffers left allocated for good.
 const int kMostUnclosedDevices = 16;
+
+// A device that refused to close is tried again this often, and whenever the recording is about
+// to open one.
+const DWORD kUnclosedRetryMs = 2000;
 
 // Frees a capture buffer: its block, then its header.
 void FreeCaptureBuffer(WAVEHDR* header);
@@ -19,12 +24,15 @@ void FreeCaptureBuffer(WAVEHDR* header);
 // Frees each buffer of kept that is there, and empties its place.
 void FreeCaptureBuffers(WAVEHDR* kept[kCaptureBuffers]);
 
-// Keeps device and the buffers of kept (null where none), to be closed later.
-void KeepUnclosedDevice(HWAVEIN device, WAVEHDR* const kept[kCaptureBuffers]);
+// Hands device over, with the buffers of kept (null where none): it is reset, each buffer it gives
+// up unprepared and freed, and it is closed, with the rest of its buffers freed once it has.
+void LetGoOfDevice(HWAVEIN device, WAVEHDR* const kept[kCaptureBuffers]);
 
-// Resets the devices kept, unprepares and frees each buffer they give up, and closes them; each one
-// that closes has the rest of its buffers freed.
-void CloseUnclosedDevices();
+// Asks for another try at the devices that have not closed; waits for it at most waitMs.
+void RetryUnclosedDevices(DWORD waitMs);
+
+// True once every device handed over or retried so far has had its try, within timeoutMs.
+bool WaitForUnclosedDevices(DWORD timeoutMs);
 
 // The buffers still kept for devices that have not closed.
 int KeptCaptureBuffers();

@@ -41,6 +41,7 @@ struct ScriptedDevice {
     bool preparesAfterTheDriverLeft;  // the open succeeded, but the driver answers MMSYSERR_NODRIVER
     bool lost;  // absent: hands nothing back, not even on reset, and cannot be opened
     bool resetFails;
+    bool resetBlocks;  // a driver that hangs in its reset until resetReleased is set
     bool unprepareFails;  // the driver left: unprepare answers MMSYSERR_NODRIVER
     bool silentClose;  // closes without its notification
     int opensToRefuse, closesToRefuse;
@@ -59,6 +60,13 @@ struct ScriptedDevice {
     std::vector<std::wstring> shutdownBlocks;  // each reason set, and an empty one for each cleared
 };
 ScriptedDevice device;
+// The device is called from the window's thread and from the thread that tears lost devices down.
+CRITICAL_SECTION deviceLock;
+HANDLE resetReleased;
+struct DeviceCall {
+    DeviceCall() { EnterCriticalSection(&deviceLock); }
+    ~DeviceCall() { LeaveCriticalSection(&deviceLock); }
+};
 const DWORD kStartClock = 0xFFFFF000;  // the clock wraps during the recording
 const DWORD kFirstHandle = 0x5A5A;
 const LPARAM kCloseAppRequest = 0x00000001;
@@ -66,7 +74,7 @@ HWAVEIN const kDevice = reinterpret_cast<HWAVEIN>(kFirstHandle);
 
 bool Failing()
 {
-    return device.lost || device.resetFails || device.unprepareFails || device.refuseAdd || device.refuseClose || device.silentClose ||
+    return device.lost || device.resetFails || device.resetBlocks || device.unprepareFails || device.refuseAdd || device.refuseClose || device.silentClose ||
            device.closesToRefuse > 0;
 }
 
@@ -97,6 +105,7 @@ void HandBack(HWAVEIN handle, WAVEHDR* header, DWORD bytes)
 
 MMRESULT WINAPI Open(HWAVEIN* handle, UINT, const WAVEFORMATEX*, DWORD_PTR callback, DWORD_PTR, DWORD)
 {
+    DeviceCall call;
     device.opensAt.push_back(device.now - kStartClock);
     device.handlesOpenAtOpens.push_back(device.open.size());
     if (device.refuseOpen || device.lost)
@@ -122,6 +131,7 @@ MMRESULT WINAPI Open(HWAVEIN* handle, UINT, const WAVEFORMATEX*, DWORD_PTR callb
 template <typename Call>
 MMRESULT OnOpenHandle(HWAVEIN handle, Call call)
 {
+    DeviceCall guard;
     std::deque<WAVEHDR*>* held = HeldBy(handle);
     return held ? call(*held) : Refuse(MMSYSERR_INVALHANDLE);
 }
@@ -172,6 +182,8 @@ MMRESULT WINAPI Start(HWAVEIN handle)
 
 MMRESULT WINAPI Reset(HWAVEIN handle)
 {
+    if (device.resetBlocks)
+        WaitForSingleObject(resetReleased, INFINITE);
     return OnOpenHandle(handle, [&](Held& held) -> MMRESULT {
         ++device.resets;
         if (device.resetFails)
@@ -264,6 +276,12 @@ class RecordingControlTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        static bool lockReady = false;
+        if (!lockReady) {
+            InitializeCriticalSection(&deviceLock);
+            resetReleased = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            lockReady = true;
+        }
         device = ScriptedDevice{};
         device.now = kStartClock;
         device.bytesAtReset = kPartialBytes;
@@ -297,13 +315,19 @@ protected:
         }
     }
 
-    // Handles every waiting message, as the program's loop would between two device events.
+    // Handles every waiting message, as the program's loop would between two device events, and
+    // lets the devices let go of be torn down (but for a driver that hangs).
     void Pump()
     {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message != WM_QUIT)
-                DispatchMessageA(&message);
+        const DWORD kTeardownMs = 5000;
+        for (int round = 0; round < 2; ++round) {
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                if (message.message != WM_QUIT)
+                    DispatchMessageA(&message);
+            }
+            if (!device.resetBlocks)
+                WaitForUnclosedDevices(kTeardownMs);
         }
     }
 
@@ -662,14 +686,14 @@ TEST_F(RecordingControlTest, LostDeviceIsBridgedWithSilenceAndOpenedAgain)
         // Its handle holds the buffers it never gave back until it can close, once the device is back.
         {"vanishes for eleven seconds", false, false, 0, 0, kAbsentMs, 0,
          {0, 5000, 6000, 7000, 8000, 9000, 10000, 11000, 12000}, {0, 1, 1, 1, 1, 1, 1, 1, 0}, 16000, "00:00:11"},
-        {"refuses a buffer", true, false, 0, 0, 3000, 0, {0, 2000, 3000}, {0, 0, 0}, 7000, "00:00:00"},
+        {"refuses a buffer", true, false, 0, 0, 3000, 0, {0, 2000, 3000}, {0, 0, 0}, 7000, "00:00:01"},
         // The handle that refused to close is tried again before each open, until it closes.
-        {"its close keeps failing", true, false, 2, 0, 3000, 0, {0, 2000, 3000}, {0, 1, 0}, 7000, "00:00:00"},
+        {"its close keeps failing", true, false, 2, 0, 3000, 0, {0, 2000, 3000}, {0, 1, 0}, 7000, "00:00:01"},
         // The reopened device takes its time to start; silence stands in for it.
         {"starts slowly once it is back", true, false, 0, 0, 3000, 600, {0, 2000, 3000}, {0, 0, 0}, 7000, "00:00:01"},
         {"reopens fail several times", true, false, 0, 3, 3000, 0, {0, 2000, 3000, 4000, 5000}, {0, 0, 0, 0, 0}, 11000,
-         "00:00:02"},
-        {"a finished buffer waits at the loss", false, true, 0, 0, 4000, 0, {0, 5000}, {0, 0}, 8000, "00:00:02"},
+         "00:00:03"},
+        {"a finished buffer waits at the loss", false, true, 0, 0, 4000, 0, {0, 5000}, {0, 0}, 8000, "00:00:03"},
     };
     for (const Loss& loss : kLosses) {
         SCOPED_TRACE(loss.name);
@@ -787,6 +811,24 @@ TEST_F(RecordingControlTest, StuckHandlesKeepTheirBuffersAndNeverBlockTheNextDev
     EXPECT_TRUE(device.open.empty());
     EXPECT_EQ(0, KeptCaptureBuffers());
     EXPECT_TRUE(device.prepared.empty()) << "each kept buffer was unprepared before its device closed";
+
+    // A driver that hangs in a lost device's reset holds only the thread that tears it down.
+    NextCase();
+    Click(IDC_RECORD);
+    SecondPasses(kStartClock + 1000);
+    ResetEvent(resetReleased);
+    device.resetBlocks = device.refuseAdd = true;
+    SecondPasses(kStartClock + 2000);
+    device.refuseAdd = false;
+    Tick(3000);
+    EXPECT_EQ(kCapturing, CurrentCaptureStage()) << "the next device opens while the lost one's reset hangs";
+    SecondPasses(kStartClock + 4000);
+    EXPECT_FALSE(IsWaitingForInput());
+    EXPECT_EQ(2u, device.open.size());
+    SetEvent(resetReleased);
+    device.resetBlocks = false;
+    Click(IDC_RECORD);
+    EXPECT_TRUE(device.open.empty()) << "the lost device closed once its reset returned";
 }
 
 // Buffers arriving every periodMs, the first stalls of them stallMs later still.
