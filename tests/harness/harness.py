@@ -132,6 +132,12 @@ def probe(*arguments, timeout=60):
     return code, [line for line in text.split("\n") if line]
 
 
+def set_screen_dpi(dpi):
+    """The screen's scale for programs started from now on (96 is 100 %)."""
+    subprocess.run(["wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
+                    "/d", str(dpi), "/f"], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
 def wait_window(caption=CAPTION, ms=20000):
     return probe("wait", caption, ms)[0] == 0
 

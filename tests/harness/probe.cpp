@@ -252,6 +252,12 @@ static char** ArgumentsIn932(int* count)
 
 int main()
 {
+    // Aware of the scale like the program, so that both measure in the screen's pixels.
+    typedef BOOL(WINAPI * SetAware)();
+    SetAware setAware = reinterpret_cast<SetAware>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("user32.dll"), "SetProcessDPIAware")));
+    if (setAware)
+        setAware();
     int argc = 0;
     char** argv = ArgumentsIn932(&argc);
     if (argc < 3)

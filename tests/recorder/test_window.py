@@ -88,14 +88,26 @@ class WindowTest(RecorderTestCase):
         self.assertEqual(0, self.programs[0].wait())
 
     def test_every_label_fits_its_control(self):
-        self.started()
-        fits = [line.split(" ") for line in harness.probe("fit", harness.CAPTION)[1]]
-        labels = {words[2]: (int(words[3]), int(words[4])) for words in fits}
-        self.assertTrue({"Counter", "Remain", "Bitrate", "stereo", "16kHz", "Record", "Frq."} <= set(labels), labels)
-        clipped = {text: sizes for text, sizes in labels.items() if sizes[0] > sizes[1]}
-        self.assertEqual({}, clipped, "text width and the width the control gives it")
-        harness.close_window()
-        self.assertEqual(0, self.programs[0].wait())
+        # At the usual scale and at 150 %, where the program, aware of the scale, draws its own labels.
+        widths = {}
+        for dpi in (96, 144):
+            with self.subTest(dpi=dpi):
+                harness.set_screen_dpi(dpi)
+                try:
+                    program = self.started()
+                    fits = [line.split(" ") for line in harness.probe("fit", harness.CAPTION)[1]]
+                    labels = {words[2]: (int(words[3]), int(words[4])) for words in fits}
+                    self.assertTrue({"Counter", "Remain", "Bitrate", "stereo", "16kHz", "Record", "Frq."} <= set(labels),
+                                    labels)
+                    clipped = {text: sizes for text, sizes in labels.items() if sizes[0] > sizes[1]}
+                    self.assertEqual({}, clipped, "text width and the width the control gives it")
+                    left, _, right = [int(x) for x in harness.probe("rect", harness.CAPTION)[1][0].split(" ")[:3]]
+                    widths[dpi] = right - left
+                    harness.close_window()
+                    self.assertEqual(0, program.wait())
+                finally:
+                    harness.set_screen_dpi(96)
+        self.assertAlmostEqual(1.5, widths[144] / widths[96], delta=0.15, msg=f"the window scales: {widths}")
 
     def test_preset_and_limit_are_shown(self):
         self.started("/P128_44_2", "/T3600")
