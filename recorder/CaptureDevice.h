@@ -68,7 +68,7 @@ void OnDeviceClosed(HWND dialog, HWAVEIN device);
 // The watchdog's tick: a device that stopped answering is lost or given up, a lost one reopened.
 void OnCaptureTick();
 
-// WM_DEVICECHANGE: a device may have arrived.
+// Windows said its devices changed: one may have arrived.
 void OnDevicesChanged();
 
 // The program itself was held up (frozen, or the machine asleep), not the device: it gets its

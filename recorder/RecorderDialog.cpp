@@ -24,6 +24,8 @@ static const INT_PTR kInitialisationFailed = -1;
 static const COLORREF kWaitingForInputColour = RGB(255, 0, 0);
 // ENDSESSION_CLOSEAPP, which XP's headers lack.
 static const LPARAM kCloseAppRequest = 0x00000001;
+// Posted to itself when Windows says its devices changed.
+static const UINT kDevicesChangedMessage = WM_APP + 1;
 
 static void ShrinkTimeBox(HWND dialog, int control)
 {
@@ -120,8 +122,12 @@ INT_PTR CALLBACK RecorderDialogProcedure(HWND dialog, UINT message, WPARAM wPara
         }
         return kNotHandled;
     case WM_DEVICECHANGE:
-        if (wParam == DBT_DEVNODES_CHANGED || wParam == DBT_DEVICEARRIVAL)
-            OnDevicesChanged();
+        // Windows waits for the answer to its broadcast: the device is tried once it has one.
+        if (wParam == DBT_DEVNODES_CHANGED)
+            PostMessageA(dialog, kDevicesChangedMessage, 0, 0);
+        return kNotHandled;
+    case kDevicesChangedMessage:
+        OnDevicesChanged();
         return kNotHandled;
     case MM_WIM_OPEN:
         return kNotHandled;

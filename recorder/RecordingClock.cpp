@@ -46,9 +46,21 @@ ULONGLONG SilenceDue(const RecordingClock& clock, ULONGLONG untilMs, ULONGLONG a
     return due > coming ? due - coming : 0;
 }
 
+// The drift moves toward the whole shortfall by at most kDriftFollowedPerBufferMs an arrival.
+static void FollowDrift(RecordingClock* clock, ULONGLONG shortfall)
+{
+    const ULONGLONG step = BytesFor(*clock, kDriftFollowedPerBufferMs);
+    if (shortfall > clock->driftBytes)
+        clock->driftBytes += shortfall - clock->driftBytes < step ? shortfall - clock->driftBytes : step;
+    else
+        clock->driftBytes -= clock->driftBytes - shortfall < step ? clock->driftBytes - shortfall : step;
+}
+
 ULONGLONG StallSilenceDue(RecordingClock* clock, ULONGLONG elapsedMs, ULONGLONG arrivingBytes)
 {
-    const ULONGLONG shortfall = SilenceDue(*clock, elapsedMs, arrivingBytes);
+    const ULONGLONG whole = SilenceDue(*clock, elapsedMs, arrivingBytes);
+    FollowDrift(clock, whole);
+    const ULONGLONG shortfall = whole - clock->driftBytes;
     const ULONGLONG shownTwice = shortfall < clock->shortfallBytes ? shortfall : clock->shortfallBytes;
     const ULONGLONG silence = shownTwice > BytesFor(*clock, kStallToleranceMs) ? shownTwice : 0;
     clock->shortfallBytes = shortfall - silence;

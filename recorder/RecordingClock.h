@@ -20,7 +20,9 @@ struct RecordingClock {
     // What the file has been given: captured audio and silence, in bytes of the format.
     ULONGLONG queuedBytes;
     ULONGLONG silenceBytes;
-    // How far the file was behind the wall clock when the previous buffer arrived.
+    // How far behind the wall clock the device's own drift has taken the file, followed slowly,
+    // and how far beyond that the file was when the previous buffer arrived.
+    ULONGLONG driftBytes;
     ULONGLONG shortfallBytes;
     DWORD buffersReturned;
     DWORD estimatedBytes;
@@ -69,13 +71,17 @@ ULONGLONG BytesFor(const RecordingClock& clock, ULONGLONG milliseconds);
 ULONGLONG SilenceDue(const RecordingClock& clock, ULONGLONG untilMs, ULONGLONG arrivingBytes);
 
 // A device that stalls without being lost delivers less than the wall clock: past this shortfall,
-// at two arrivals in a row, the time lost is filled. The drift of a device's clock against the
-// system's (100 parts per million are 1.08 s in three hours) stays below it, and a shortfall that
-// the next arrival makes up (the program was busy, and two buffers come at once) is not filled.
+// at two arrivals in a row, the time lost is filled. A shortfall that the next arrival makes up
+// (the program was busy, and two buffers come at once) is not filled.
 const DWORD kStallToleranceMs = 1500;
+// The drift of a device's clock against the system's (tens of parts per million, a second in a few
+// hours) is no stall: the shortfall that builds up this slowly, up to a millisecond a buffer
+// (1000 parts per million), is followed and never filled; a stall's second comes at once.
+const DWORD kDriftFollowedPerBufferMs = 1;
 
 // The silence that stands in for what stalls lost, as arrivingBytes arrive at elapsedMs: the
-// shortfall that this arrival and the previous one both show, once past kStallToleranceMs; 0 otherwise.
+// shortfall beyond the drift that this arrival and the previous one both show, once past
+// kStallToleranceMs; 0 otherwise.
 ULONGLONG StallSilenceDue(RecordingClock* clock, ULONGLONG elapsedMs, ULONGLONG arrivingBytes);
 
 // A buffer the device handed back, with the bytes of it that were queued.

@@ -5,7 +5,6 @@
 struct UnclosedDevice {
     HWAVEIN device;
     WAVEHDR* kept[kCaptureBuffers];
-    DWORD keptAs;  // the how-manieth device kept, so that the oldest is known
 };
 
 // The devices, changed under the lock: handed over by the window's thread, torn down by the
@@ -13,7 +12,6 @@ struct UnclosedDevice {
 struct Teardown {
     CRITICAL_SECTION lock;
     UnclosedDevice devices[kMostUnclosedDevices];
-    DWORD devicesKept;
     HANDLE thread;
     HANDLE wake;
     volatile LONG asked;  // tries asked for
@@ -55,7 +53,6 @@ static bool TryToClose(UnclosedDevice* place)
     return true;
 }
 
-// A device replaced as the oldest while it was being tried is not written back: it was let go.
 static void TryEachDevice()
 {
     for (int index = 0; index < kMostUnclosedDevices; ++index) {
@@ -67,8 +64,7 @@ static void TryEachDevice()
         const bool closed = TryToClose(&place);
         EnterCriticalSection(&teardown.lock);
         UnclosedDevice& stored = teardown.devices[index];
-        if (stored.device == place.device && stored.keptAs == place.keptAs)
-            stored = closed ? UnclosedDevice{} : place;
+        stored = closed ? UnclosedDevice{} : place;
         LeaveCriticalSection(&teardown.lock);
     }
 }
@@ -103,37 +99,46 @@ static void AskForATry()
     SetEvent(teardown.wake);
 }
 
-// An empty place, or, with none, the oldest device's.
-static UnclosedDevice* PlaceForAnother()
+static UnclosedDevice* EmptyPlace()
 {
-    UnclosedDevice* oldest = &teardown.devices[0];
     for (UnclosedDevice& place : teardown.devices) {
         if (!place.device)
             return &place;
-        if (static_cast<LONG>(place.keptAs - oldest->keptAs) < 0)
-            oldest = &place;
     }
-    return oldest;
+    return nullptr;
 }
 
+// A device is opened only while a place is empty, so the one being let go always finds one;
+// were none left, its buffers would stay allocated rather than be freed under a driver that may write.
 void LetGoOfDevice(HWAVEIN device, WAVEHDR* const kept[kCaptureBuffers])
 {
     // Without a thread of its own the device is tried here, once; its buffers stay allocated if it refuses.
     if (!TeardownReady()) {
-        UnclosedDevice place = {device, {}, 0};
+        UnclosedDevice place = {device, {}};
         for (int slot = 0; slot < kCaptureBuffers; ++slot)
             place.kept[slot] = kept[slot];
         TryToClose(&place);
         return;
     }
     EnterCriticalSection(&teardown.lock);
-    UnclosedDevice* place = PlaceForAnother();
-    place->device = device;
-    place->keptAs = ++teardown.devicesKept;
-    for (int slot = 0; slot < kCaptureBuffers; ++slot)
-        place->kept[slot] = kept[slot];
+    UnclosedDevice* place = EmptyPlace();
+    if (place) {
+        place->device = device;
+        for (int slot = 0; slot < kCaptureBuffers; ++slot)
+            place->kept[slot] = kept[slot];
+    }
     LeaveCriticalSection(&teardown.lock);
     AskForATry();
+}
+
+bool UnclosedDevicesFull()
+{
+    if (!teardown.thread)
+        return false;
+    EnterCriticalSection(&teardown.lock);
+    const bool full = EmptyPlace() == nullptr;
+    LeaveCriticalSection(&teardown.lock);
+    return full;
 }
 
 void RetryUnclosedDevices(DWORD waitMs)

@@ -10,8 +10,8 @@
 
 const int kCaptureBuffers = 2;
 
-// Their buffers' memory is bounded by this many devices: past it, the oldest is let go, its
-// buffers left allocated for good.
+// Their buffers' memory is bounded by this many devices: with this many still open, no further
+// device is opened until one of them closes.
 const int kMostUnclosedDevices = 16;
 
 // A device that refused to close is tried again this often, and whenever the recording is about
@@ -33,6 +33,9 @@ void RetryUnclosedDevices(DWORD waitMs);
 
 // True once every device handed over or retried so far has had its try, within timeoutMs.
 bool WaitForUnclosedDevices(DWORD timeoutMs);
+
+// True while kMostUnclosedDevices devices have not closed.
+bool UnclosedDevicesFull();
 
 // The buffers still kept for devices that have not closed.
 int KeptCaptureBuffers();

@@ -10,6 +10,9 @@
 
 static const char kMutexName[] = "かのる二重起動防止ミューテクス";
 static const char kDialogCaption[] = "かのる";
+// A dialog's class, so that a folder window of the same name is not taken for the program.
+static const char kDialogClass[] = "#32770";
+static const wchar_t kDialogClassW[] = L"#32770";
 static const char kMutexMessage[] = "ミューテクス生成に失敗しました。";
 static const char kLibraryNotFoundMessage[] =
     "gogo.dllが見つかりませんでした。\nDLLをEXEファイルと同じディレクトリへ複写してください。\n";
@@ -25,8 +28,8 @@ static const ULONGLONG kMillisecondsPerSecond = 1000;
 static void BringRunningCopyToFront()
 {
     wchar_t caption[kLongestProgramText];
-    HWND running = WidenProgramText(kDialogCaption, caption) ? FindWindowW(nullptr, caption)
-                                                             : FindWindowA(nullptr, kDialogCaption);
+    HWND running = WidenProgramText(kDialogCaption, caption) ? FindWindowW(kDialogClassW, caption)
+                                                             : FindWindowA(kDialogClass, kDialogCaption);
     if (running)
         SetForegroundWindow(running);
 }
