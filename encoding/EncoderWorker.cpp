@@ -56,7 +56,7 @@ static void ConfigureEncoder(EncoderInputRecord* input)
     *input = {ReadPcm, kMpgeUnknownInputSize, kBitsPerSample, static_cast<unsigned long>(recordingSettings.sampleRate),
               recordingSettings.channels};
     e.setConfigure(kMpgeInput, kMpgeInputFromCallback, input);
-    e.setConfigure(kMpgeOutput, kMpgeOutputToFile, startupOptions.outputPath);
+    e.setConfigure(kMpgeOutput, kMpgeOutputToFile, startupOptions.recordingPath);
     e.setConfigure(kMpgeChannelMode, recordingSettings.channels == 1 ? kMpgeMono : kMpgeJointStereo, nullptr);
     e.setConfigure(kMpgeBitrate, static_cast<unsigned long>(recordingSettings.bitrateKbps), nullptr);
     e.setConfigure(kMpgeInfoTag, 1, nullptr);

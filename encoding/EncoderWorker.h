@@ -17,7 +17,7 @@ void PostStopCommand(HWND dialog);
 
 const DWORD kWorkerInitializeFailed = 1;
 
-// Runs the encoder for one recording from currentQueue into outputPath; exit code 0 when the file
+// Runs the encoder for one recording from currentQueue into recordingPath; exit code 0 when the file
 // is complete, 1 when the encoder did not initialise, otherwise the encoder's failure value.
 DWORD WINAPI EncoderWorker(void* dialogWindow);
 

@@ -71,7 +71,7 @@ static void OnCommand(HWND dialog, int control, int notification)
     } else if (control == IDC_RECORD) {
         OnRecordCommand(dialog);
     } else if (control == IDC_SAVE) {
-        if (SaveRecordingAs(dialog, startupOptions.outputPath))
+        if (SaveRecordingAs(dialog, startupOptions.recordingPath))
             EnableSave(dialog, false);
     } else if (IsSettingsButton(control)) {
         OnSettingsClicked(dialog);

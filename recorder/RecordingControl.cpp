@@ -102,7 +102,7 @@ static void AbandonStart(HWND dialog, const char* message, bool outputMade)
 {
     AbandonCapture();
     if (outputMade)
-        DeleteFileA(startupOptions.outputPath);
+        DeleteFileA(startupOptions.recordingPath);
     EndRecording(dialog, true, message, nullptr);
 }
 
@@ -120,10 +120,18 @@ static void StartRecording(HWND dialog)
         AbandonStart(dialog, kPreparationMessage, false);
         return;
     }
+    // Each recording gets the name filled with the moment it starts.
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char text[kUnusableOutputMessageSize];
+    if (!FillNamePattern(startupOptions.outputPath, now, startupOptions.recordingPath)) {
+        FormatTooLongNameMessage(startupOptions.outputPath, text);
+        AbandonStart(dialog, text, false);
+        return;
+    }
     bool outputMade = false;
-    if (!OutputPathTakesARecording(startupOptions.outputPath, &outputMade)) {
-        char text[kUnusableOutputMessageSize];
-        FormatUnusableOutputMessage(startupOptions.outputPath, text);
+    if (!OutputPathTakesARecording(startupOptions.recordingPath, &outputMade)) {
+        FormatUnusableOutputMessage(startupOptions.recordingPath, text);
         AbandonStart(dialog, text, outputMade);
         return;
     }

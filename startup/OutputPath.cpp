@@ -12,7 +12,14 @@ static const char kLongPathPrefix[] = "\\\\?\\";
 static const char kLongUncPrefix[] = "UNC\\";
 static const char kUnusableOutputMessage[] =
     "このファイルには録音できません。\n%s\nフォルダ名やデバイス名、読み取り専用のファイルではない、書き込めるファイル名を指定してください。";
+static const char kTooLongNameMessage[] =
+    "日付と時刻を入れると、録音ファイルの名前が長くなりすぎます。\n%s\nもっと短い名前か、浅いフォルダを指定してください。";
 static_assert(sizeof kUnusableOutputMessage + MAX_PATH <= kUnusableOutputMessageSize, "the message holds any path");
+static_assert(sizeof kTooLongNameMessage + MAX_PATH <= kUnusableOutputMessageSize, "the message holds any name");
+static const char kPatternMark = '%';
+static const int kYearDigits = 4;
+static const int kFieldDigits = 2;
+static const int kDecimalBase = 10;
 
 bool SetOutputPath(const char* name)
 {
@@ -71,6 +78,64 @@ bool OutputPathTakesARecording(const char* path, bool* made)
     const bool onDisk = GetFileType(file) == FILE_TYPE_DISK;
     CloseHandle(file);
     return onDisk;
+}
+
+// Appends value in digits decimal digits at path[*length]; false when they do not fit.
+static bool AppendNumber(char path[MAX_PATH], int* length, int value, int digits)
+{
+    if (*length + digits >= MAX_PATH)
+        return false;
+    for (int place = digits - 1; place >= 0; --place, value /= kDecimalBase)
+        path[*length + place] = static_cast<char>('0' + value % kDecimalBase);
+    *length += digits;
+    return true;
+}
+
+// The value that the pattern letter stands for, and how many digits it takes; false for no such letter.
+static bool PatternField(char letter, const SYSTEMTIME& when, int* value, int* digits)
+{
+    *digits = kFieldDigits;
+    switch (letter) {
+    case 'Y': *value = when.wYear; *digits = kYearDigits; return true;
+    case 'm': *value = when.wMonth; return true;
+    case 'd': *value = when.wDay; return true;
+    case 'H': *value = when.wHour; return true;
+    case 'M': *value = when.wMinute; return true;
+    case 'S': *value = when.wSecond; return true;
+    default: return false;
+    }
+}
+
+bool FillNamePattern(const char* name, const SYSTEMTIME& when, char path[MAX_PATH])
+{
+    int length = 0;
+    for (const char* at = name; *at;) {
+        int value = 0, digits = 0;
+        if (at[0] == kPatternMark && PatternField(at[1], when, &value, &digits)) {
+            if (!AppendNumber(path, &length, value, digits))
+                return false;
+            at += 2;
+            continue;
+        }
+        // A double-byte character is copied whole, so that its second byte is never read as a mark.
+        const int bytes = at[0] == kPatternMark && at[1] == kPatternMark ? 2 : IsDBCSLeadByte(*at) && at[1] ? 2 : 1;
+        const bool escaped = at[0] == kPatternMark && bytes == 2;
+        const int copied = escaped ? 1 : bytes;
+        if (length + copied >= MAX_PATH)
+            return false;
+        memcpy(path + length, at, copied);
+        length += copied;
+        at += bytes;
+    }
+    path[length] = '\0';
+    return true;
+}
+
+void FormatTooLongNameMessage(const char* name, char text[kUnusableOutputMessageSize])
+{
+    char shown[MAX_PATH];
+    SystemTextToProgramText(name, shown, sizeof shown);
+    wsprintfA(text, kTooLongNameMessage, shown);
 }
 
 void FormatUnusableOutputMessage(const char* path, char text[kUnusableOutputMessageSize])

@@ -8,12 +8,20 @@
 // made one, or when the full path does not fit, which is never cut short.
 bool SetOutputPath(const char* name);
 
+const int kUnusableOutputMessageSize = 256 + MAX_PATH;
+
+// Fills the pattern of name with when: %Y the year's four digits, %m %d %H %M %S two digits each,
+// %% one percent sign; any other percent sign stays as written. False when the result does not
+// fit in a path, which is never cut short.
+bool FillNamePattern(const char* name, const SYSTEMTIME& when, char path[MAX_PATH]);
+
+// The message that names a pattern whose filled name is too long for a path.
+void FormatTooLongNameMessage(const char* name, char text[kUnusableOutputMessageSize]);
+
 // True when path can take a recording. Not: a folder, a folder that does not exist, a device, a
 // read-only file. A file that another program holds is left to the encoder, whose message says so.
 // made tells whether the check itself created the file, which a start that fails removes again.
 bool OutputPathTakesARecording(const char* path, bool* made);
-
-const int kUnusableOutputMessageSize = 256 + MAX_PATH;
 
 // The message that names a path that cannot take a recording.
 void FormatUnusableOutputMessage(const char* path, char text[kUnusableOutputMessageSize]);

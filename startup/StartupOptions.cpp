@@ -5,7 +5,7 @@
 #include "startup/RecordingSettings.h"
 #include "startup/UserMessage.h"
 
-StartupOptions startupOptions = {0, 0, 0, {0}};
+StartupOptions startupOptions = {0, 0, 0, {0}, {0}};
 
 static const char kDefaultOutputName[] = "kanoru.mp3";
 static const char kBadPresetMessage[] = "不正なパラメータです。/P";

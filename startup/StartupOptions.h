@@ -7,7 +7,8 @@ struct StartupOptions {
     LONG autoStart;
     LONG exitAfterTimeLimit;
     DWORD timeLimitSeconds;  // 0: no limit
-    char outputPath[MAX_PATH];
+    char outputPath[MAX_PATH];  // as given, with any date and time pattern in it
+    char recordingPath[MAX_PATH];  // the file of the latest recording: the name, its pattern filled
 };
 
 extern StartupOptions startupOptions;

@@ -385,6 +385,26 @@ class FailureTest(RecorderTestCase):
         harness.assert_timed_recording(self, os.path.join(self.folder, "first", "first.mp3"), 20, 0.8, TONE)
         harness.assert_timed_recording(self, os.path.join(self.folder, "second", "second.mp3"), 5, 0.8, TONE)
 
+    def test_each_scheduled_run_keeps_its_own_dated_file(self):
+        self.line_in.play_tone_before_capture(60)
+        program = self.program()
+        names = []
+        for _ in range(2):
+            before = time.strftime("rec_%Y%m%d_%H%M%S.mp3")
+            program.start("/P64_22_1", "/A", "/T4", "rec_%Y%m%d_%H%M%S.mp3")
+            self.assertEqual(0, program.wait(timeout=40))
+            made = sorted(n for n in os.listdir(self.folder) if n.startswith("rec_") and n not in names)
+            self.assertEqual(1, len(made), made)
+            self.assertGreaterEqual(made[0], before, "named by its own start")
+            names += made
+            time.sleep(1.5)
+        for name in names:
+            harness.assert_timed_recording(self, os.path.join(self.folder, name), 4, 0.8, TONE)
+        # A percent sign that starts no pattern stays as written.
+        program.start("/P64_22_1", "/A", "/T2", "100%.mp3")
+        self.assertEqual(0, program.wait(timeout=40))
+        harness.assert_timed_recording(self, os.path.join(self.folder, "100%.mp3"), 2, 0.8, TONE)
+
     def test_full_drive_ends_an_unattended_run_after_its_limit(self):
         drive = os.path.join(self.folder, "drive")
         os.makedirs(drive)

@@ -30,4 +30,31 @@ TEST(OutputPath, AFileOnDiskTakesARecordingAndTheCheckSaysWhetherItMadeIt)
     DeleteFileA(made.c_str());
 }
 
+// The pattern filled with the moment of a start; names without one, or with other percent signs,
+// stay as written, and a name too long once filled is refused, never cut short.
+TEST(OutputPath, NamePatternIsFilledWithTheStartsDateAndTime)
+{
+    const SYSTEMTIME when = {2026, 12, 2, 8, 5, 4, 3, 0};
+    const std::string longest(MAX_PATH - 1 - 8, 'n');
+    const struct {
+        std::string name;
+        bool fits;
+        std::string path;
+    } rows[] = {
+        {"C:\\rec_%Y%m%d_%H%M%S.mp3", true, "C:\\rec_20261208_050403.mp3"},
+        {"C:\\100%.mp3", true, "C:\\100%.mp3"},
+        {"C:\\%%Y %q%Y%", true, "C:\\%Y %q2026%"},
+        {"C:\\番組%d.mp3", true, "C:\\番組08.mp3"},
+        {longest + "%Y%m%d", true, longest + "20261208"},
+        {longest + "%Y%m%d%H", false, ""},
+    };
+    for (const auto& row : rows) {
+        char path[MAX_PATH] = "untouched";
+        EXPECT_EQ(row.fits, FillNamePattern(row.name.c_str(), when, path)) << row.name;
+        if (row.fits) {
+            EXPECT_EQ(row.path, path);
+        }
+    }
+}
+
 }  // namespace

@@ -31,13 +31,13 @@ protected:
         FreeCommandLine(&argv, argc);
         argc = 0;
         recordingSettings = savedSettings_;
-        startupOptions = StartupOptions{0, 0, 0, {0}};
+        startupOptions = StartupOptions{0, 0, 0, {0}, {0}};
     }
 
     int Apply(const std::string& arguments)
     {
         FreeCommandLine(&argv, argc);
-        startupOptions = StartupOptions{0, 0, 0, {0}};
+        startupOptions = StartupOptions{0, 0, 0, {0}, {0}};
         SplitCommandLineText(("kanoru.exe " + arguments).c_str(), &argv, &argc);
         return ApplyCommandLine();
     }
