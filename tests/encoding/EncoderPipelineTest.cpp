@@ -209,7 +209,7 @@ protected:
     {
         const std::string folder = WindowsPath(PIPELINE_DIR);
         const std::string path = folder + "\\" + name + ".mp3";
-        lstrcpyA(startupOptions.outputPath, path.c_str());
+        lstrcpyA(startupOptions.recordingPath, path.c_str());
         HANDLE producer = CreateThread(nullptr, 0, Produce, production, 0, nullptr);
         EXPECT_EQ(0u, RunWorker());
         const DWORD finishedTick = GetTickCount();
