@@ -276,7 +276,9 @@ class FailureTest(RecorderTestCase):
 
     def test_lost_device_is_bridged_and_the_unattended_recording_goes_on(self):
         program, started = self.recording("/P128_44_2", "/A", "/T40", "bridged.mp3")
-        outages = [(4, 9), (15, 20)]
+        # About five seconds each, with room for the loss to be seen under load: a buffer two seconds
+        # overdue, at the next tick.
+        outages = [(3, 9), (15, 21)]
         recovered, back = zip(*[self.outage(started, kill_at, back_at) for kill_at, back_at in outages])
         # A stall without the device vanishing: the sink, and so its monitor, suspended.
         time.sleep(max(0, started + 26 - time.monotonic()))
