@@ -206,7 +206,7 @@ int StartCapture(HWND dialog, const WAVEFORMATEX* format)
     capture.format = *format;
     // Devices that refused to close are tried again, but never stand in the way of this one.
     RetryUnclosedDevices(kRetryBeforeOpenMs);
-    if (UnclosedDevicesFull())
+    if (UnclosedDevicesFull() || UnclosedDevicesBusy())
         return kCaptureNoDevice;
     capture.deviceLost = false;
     if (waveInput.open(&capture.device, WAVE_MAPPER, format, reinterpret_cast<DWORD_PTR>(dialog), 0, CALLBACK_WINDOW) !=

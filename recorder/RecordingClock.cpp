@@ -60,7 +60,8 @@ ULONGLONG StallSilenceDue(RecordingClock* clock, ULONGLONG elapsedMs, ULONGLONG 
 {
     const ULONGLONG whole = SilenceDue(*clock, elapsedMs, arrivingBytes);
     FollowDrift(clock, whole);
-    const ULONGLONG shortfall = whole - clock->driftBytes;
+    // Silence that stood in for a sleep or a gap may leave the file nearer the clock than the drift.
+    const ULONGLONG shortfall = whole > clock->driftBytes ? whole - clock->driftBytes : 0;
     const ULONGLONG shownTwice = shortfall < clock->shortfallBytes ? shortfall : clock->shortfallBytes;
     const ULONGLONG silence = shownTwice > BytesFor(*clock, kStallToleranceMs) ? shownTwice : 0;
     clock->shortfallBytes = shortfall - silence;

@@ -16,6 +16,7 @@ struct Teardown {
     HANDLE wake;
     volatile LONG asked;  // tries asked for
     volatile LONG served;  // the asked count that the latest finished pass began with
+    volatile LONG busy;  // inside a driver's call
 };
 
 static Teardown teardown;
@@ -61,7 +62,9 @@ static void TryEachDevice()
         LeaveCriticalSection(&teardown.lock);
         if (!place.device)
             continue;
+        InterlockedExchange(&teardown.busy, 1);
         const bool closed = TryToClose(&place);
+        InterlockedExchange(&teardown.busy, 0);
         EnterCriticalSection(&teardown.lock);
         UnclosedDevice& stored = teardown.devices[index];
         stored = closed ? UnclosedDevice{} : place;
@@ -129,6 +132,11 @@ void LetGoOfDevice(HWAVEIN device, WAVEHDR* const kept[kCaptureBuffers])
     }
     LeaveCriticalSection(&teardown.lock);
     AskForATry();
+}
+
+bool UnclosedDevicesBusy()
+{
+    return InterlockedCompareExchange(&teardown.busy, 0, 0) != 0;
 }
 
 bool UnclosedDevicesFull()

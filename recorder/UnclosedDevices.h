@@ -37,6 +37,10 @@ bool WaitForUnclosedDevices(DWORD timeoutMs);
 // True while kMostUnclosedDevices devices have not closed.
 bool UnclosedDevicesFull();
 
+// True while the teardown is inside a driver's call: no other device is opened meanwhile, so that
+// the wave input is never called from two threads at once.
+bool UnclosedDevicesBusy();
+
 // The buffers still kept for devices that have not closed.
 int KeptCaptureBuffers();
 
