@@ -79,7 +79,7 @@ DWORD WINAPI EncoderWorker(void* dialogWindow)
         // Nobody would read the queue any more: the recording stops rather than grow it for hours.
         PostStopCommand(dialog);
         ShowMessage(nullptr, InitializeFailureMessage(initialized), kMessageCaption);
-        return kWorkerInitializeFailed;
+        return kWorkerDidNotStart;
     }
     EncoderInputRecord input;
     ConfigureEncoder(&input);
@@ -87,7 +87,7 @@ DWORD WINAPI EncoderWorker(void* dialogWindow)
     if (detected != kMpgeOk) {
         PostStopCommand(dialog);
         ShowMessage(nullptr, kBadConfigurationMessage, kMessageCaption);
-        return detected;
+        return kWorkerDidNotStart;
     }
     for (unsigned long selector : kQueriedSelectors) {
         unsigned long answer = 0;

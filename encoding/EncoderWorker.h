@@ -15,10 +15,11 @@ const WORD kStopOnlyNotification = 1;
 // Posts that stop to the dialog.
 void PostStopCommand(HWND dialog);
 
-const DWORD kWorkerInitializeFailed = 1;
+const DWORD kWorkerDidNotStart = 1;
 
 // Runs the encoder for one recording from currentQueue into recordingPath; exit code 0 when the file
-// is complete, 1 when the encoder did not initialise, otherwise the encoder's failure value.
+// is complete, kWorkerDidNotStart when the encoder did not initialise or refused its settings (no
+// file was written), otherwise the encoder's failure value.
 DWORD WINAPI EncoderWorker(void* dialogWindow);
 
 // The encoder's read callback: a full block (0), or, once the end is declared and less than a

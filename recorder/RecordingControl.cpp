@@ -29,7 +29,12 @@ static const wchar_t kSessionEndReason[] = L"録音ファイルを仕上げて�
 static const char kDeviceMessage[] = "録音デバイスを開けませんでした。\nライン入力が使えるか確認してください。";
 static const char kPreparationMessage[] = "録音の準備に失敗しました。\nメモリが足りない可能性があります。";
 static const char kSizeLimitMessage[] = "録音ファイルのサイズが 2GB の95%に達したので、\n録音を中止しました。";
+static const char kSilentInputMessage[] =
+    "録音中、入力から音が来ませんでした。\nライン入力の接続とミュート、録音デバイスの音量を確認してください。";
 static const char kGapsMessage[] = "録音中に入力が %d 回途切れました。無音で補った時間: %s";
+
+// No sample has come yet: every one is lower than the first bound and higher than the second.
+static const InputLevel kNothingCaptured = {32767, -32768, 0};
 
 // Room in the gaps message for its count and its time.
 static const int kGapsNumbersSize = 16 + kTimeTextSize;
@@ -72,7 +77,8 @@ static void FillFormat(WAVEFORMATEX* format)
 // recording still counts as finishing so that nothing starts or closes under them; then the window
 // returns to Idle or closes. A recording that ended by itself (a failure, the size limit) closes a
 // run that closes itself after its limit, as that limit would have.
-static void EndRecording(HWND dialog, bool endedByItself, const char* message, const char* gapsMessage)
+static void EndRecording(HWND dialog, bool endedByItself, const char* message, const char* inputMessage,
+                         const char* gapsMessage)
 {
     RecordingState& s = recordingState;
     delete currentQueue;
@@ -80,9 +86,11 @@ static void EndRecording(HWND dialog, bool endedByItself, const char* message, c
     s.stage = kFinishing;
     if (waveInput.unblockShutdown)
         waveInput.unblockShutdown(dialog);
-    const char* texts[] = {message, gapsMessage};
+    // Whoever closes an unattended run reads its outcome in the exit code: no message holds it.
+    const bool closedUnattended = s.afterEnd == kCloseWindow && IsUnattendedRun();
+    const char* texts[] = {message, inputMessage, gapsMessage};
     for (const char* text : texts) {
-        if (text && !sessionEnds)
+        if (text && !sessionEnds && !closedUnattended)
             ShowMessage(dialog, text, kMessageCaption);
     }
     KillTimer(dialog, kWatchdogTimer);
@@ -95,15 +103,22 @@ static void EndRecording(HWND dialog, bool endedByItself, const char* message, c
     }
 }
 
+static void Conclude(RunOutcome outcome)
+{
+    recordingState.outcome = outcome;
+    NoteRunOutcome(outcome);
+}
+
 // Undoes a start that could not be completed; the device's late notifications are ignored,
 // because they no longer name the recording's device. No worker ran: a file that only the path's
 // check made goes again.
 static void AbandonStart(HWND dialog, const char* message, bool outputMade)
 {
     AbandonCapture();
+    Conclude(kNothingRecorded);
     if (outputMade)
         DeleteFileA(startupOptions.recordingPath);
-    EndRecording(dialog, true, message, nullptr);
+    EndRecording(dialog, true, message, nullptr, nullptr);
 }
 
 static void StartRecording(HWND dialog)
@@ -111,6 +126,7 @@ static void StartRecording(HWND dialog)
     RecordingState& s = recordingState;
     s.endReason = kEndedAsAsked;
     s.afterEnd = kStayOpen;
+    s.level = kNothingCaptured;
     const ULONGLONG limitMs = startupOptions.timeLimitSeconds * kMillisecondsPerSecond;
     // From here on even a start that fails keeps the limit of a run that closes itself.
     if (ClosesItselfAfterItsLimit())
@@ -203,6 +219,9 @@ bool OnCloseRequest(HWND)
     if (s.stage == kIdle)
         return false;
     s.afterEnd = kCloseWindow;
+    // A message on any thread (the worker's failure) gives way, so that the run ends within seconds.
+    if (IsUnattendedRun())
+        DismissMessagesAfter(0);
     RequestStop(kEndedAsAsked);
     return true;
 }
@@ -280,6 +299,19 @@ static void FormatGaps(char* text)
     wsprintfA(text, kGapsMessage, recordingState.clock.gaps, silence);
 }
 
+// What this recording tells of the run; the end of the session cuts a recording short.
+static RunOutcome OutcomeOf(DWORD workerExitCode, bool silent)
+{
+    const RecordingState& s = recordingState;
+    if (workerExitCode == kWorkerDidNotStart)
+        return kNothingRecorded;
+    if (workerExitCode != 0 || s.endReason == kEndedAtSizeLimit || sessionEnds)
+        return kEndedEarly;
+    if (silent)
+        return kRecordedSilence;
+    return s.clock.gaps > 0 ? kRecordedWithGaps : kRecordedAsAsked;
+}
+
 // Every ending meets here: the worker encodes all that was captured and completes the file, then
 // the window returns to Idle and says why the recording ended when it ended by itself.
 static void FinishRecording(HWND dialog)
@@ -299,8 +331,11 @@ static void FinishRecording(HWND dialog)
         FormatGaps(gaps);
         gapsMessage = gaps;
     }
+    const bool silent = InputWasSilent();
     const bool sizeLimit = s.endReason == kEndedAtSizeLimit;
-    EndRecording(dialog, sizeLimit || exitCode != 0, sizeLimit ? kSizeLimitMessage : nullptr, gapsMessage);
+    Conclude(OutcomeOf(exitCode, silent));
+    EndRecording(dialog, sizeLimit || exitCode != 0, sizeLimit ? kSizeLimitMessage : nullptr,
+                 silent && SomeoneThere() ? kSilentInputMessage : nullptr, gapsMessage);
 }
 
 void OnWatchdogTick(HWND dialog)

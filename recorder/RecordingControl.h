@@ -4,6 +4,7 @@
 #include <mmsystem.h>
 
 #include "recorder/RecordingClock.h"
+#include "startup/RunOutcome.h"
 
 // The life of one recording.
 enum RecordingStage {
@@ -25,6 +26,12 @@ enum EndReason {
 // What follows the end of the recording.
 enum AfterRecording { kStayOpen, kCloseWindow };
 
+// The span of the samples captured so far, to tell a recording whose input stayed silent.
+struct InputLevel {
+    SHORT lowest, highest;
+    ULONGLONG bytes;
+};
+
 // The running recording; the dialog's thread alone changes it. The device's life is the capture
 // device's, the time and size are the clock's.
 struct RecordingState {
@@ -34,6 +41,8 @@ struct RecordingState {
     HANDLE worker;
     WAVEFORMATEX format;
     RecordingClock clock;
+    InputLevel level;
+    RunOutcome outcome;  // of the latest recording, once it has ended
 };
 
 extern RecordingState recordingState;

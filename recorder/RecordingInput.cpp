@@ -9,6 +9,12 @@
 #include "startup/StartupOptions.h"
 
 static const ULONGLONG kMillisecondsPerSecond = 1000;
+// A muted input gives exact zeros, an unplugged line-in its own noise, some 70 to 90 dB below full
+// scale; the quietest passage of a programme peaks far above 54 dB below it. Spans of the samples
+// (highest less lowest, so that a converter's offset counts for nothing) below this are silence.
+static const int kSilentSpan = 128;
+// The moment of a Record pressed and stopped at once says nothing about the input.
+static const ULONGLONG kSilenceJudgedAfterMs = 3000;
 
 static ULONGLONG ReadClock()
 {
@@ -78,6 +84,27 @@ static void FillStall(HWND dialog, DWORD bytes)
     MarkGap(dialog, false);
 }
 
+// Capture is 16-bit PCM.
+static void NoteLevel(const void* data, DWORD bytes)
+{
+    InputLevel& level = recordingState.level;
+    const SHORT* samples = static_cast<const SHORT*>(data);
+    for (DWORD index = 0; index < bytes / sizeof(SHORT); ++index) {
+        if (samples[index] < level.lowest)
+            level.lowest = samples[index];
+        if (samples[index] > level.highest)
+            level.highest = samples[index];
+    }
+    level.bytes += bytes;
+}
+
+bool InputWasSilent()
+{
+    const InputLevel& level = recordingState.level;
+    return level.bytes >= BytesFor(recordingState.clock, kSilenceJudgedAfterMs) &&
+           level.highest - level.lowest < kSilentSpan;
+}
+
 void OnCapturedAudio(HWND dialog, const void* data, DWORD bytes)
 {
     RecordingState& s = recordingState;
@@ -87,8 +114,10 @@ void OnCapturedAudio(HWND dialog, const void* data, DWORD bytes)
         FillStall(dialog, bytes);
     }
     CountBuffer(&s.clock, bytes);
-    if (bytes > 0)
+    if (bytes > 0) {
+        NoteLevel(data, bytes);
         currentQueue->Append(data, bytes);
+    }
     // The queue's message runs a message loop, in which the recording may have been stopped.
     if (s.stage == kRecording)
         ShowCounters(dialog, ReadClock());

@@ -17,6 +17,9 @@ void FillUpToTheStop(HWND dialog);
 // True while no audio comes and silence stands in for it; the counter is drawn in red meanwhile.
 bool IsWaitingForInput();
 
+// True when the input gave nothing but silence over seconds enough to tell.
+bool InputWasSilent();
+
 // Supplied by the recording control: a limit was reached, each at most once a recording.
 void OnTimeLimitReached(HWND dialog);
 void OnSizeLimitReached(HWND dialog);

@@ -5,6 +5,7 @@
 #include "recorder/WaveInput.h"
 #include "resources/resource.h"
 #include "startup/ProgramText.h"
+#include "startup/RunOutcome.h"
 #include "startup/StartupOptions.h"
 #include "startup/UserMessage.h"
 
@@ -21,6 +22,8 @@ static const int kRefused = -1;
 // A scheduled run that starts while the previous one completes its file waits this long for it:
 // the last buffer, the encoder's backlog, the tag and the exit take a few seconds.
 static const DWORD kPreviousRunWaitMs = 10000;
+// An unattended run waits out even a previous one that hung, until that one's backstop ends it.
+static const DWORD kHungRunWaitMs = kLimitGraceMs + kBackstopMarginMs + kPreviousRunWaitMs;
 static const DWORD kPreviousRunPollMs = 250;
 static const ULONGLONG kMillisecondsPerSecond = 1000;
 
@@ -37,6 +40,8 @@ static void BringRunningCopyToFront()
 static bool LoadEncoder()
 {
     const int loaded = LoadEncoderLibrary();
+    if (loaded != 0)
+        NoteRunOutcome(kNothingRecorded);
     if (loaded == kEncoderLibraryNotFound)
         ShowMessage(nullptr, kLibraryNotFoundMessage, kMessageCaption);
     else if (loaded == kEncoderLibraryIncomplete)
@@ -47,33 +52,34 @@ static bool LoadEncoder()
 static int RunRecorder(HINSTANCE module)
 {
     if (!LoadEncoder())
-        return 0;
+        return RunExitCode();
     if (ApplyCommandLine() == kStartupRefused)
         return kRefused;
     UseSystemWaveInput();
     if (!CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_RECORDER), nullptr, RecorderDialogProcedure, 0))
         return kRefused;
     MSG message;
-    message.wParam = 0;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
     UnloadEncoderLibrary();
-    return static_cast<int>(message.wParam);
+    return RunExitCode();
 }
 
 // The single-instance lock, or null; alreadyHeld tells whether another copy holds it (one started
-// with other rights is refused to us). A start with /A gives a copy that holds it a few seconds to end.
+// with other rights is refused to us). A start with /A gives a copy that holds it a few seconds to end,
+// an unattended one as long as a hung copy can last.
 static HANDLE TakeLock(bool* alreadyHeld)
 {
     wchar_t name[kLongestProgramText];
     const bool wideName = WidenProgramText(kMutexName, name);
+    const DWORD waitMs = IsUnattendedRun() ? kHungRunWaitMs : kPreviousRunWaitMs;
     for (DWORD waited = 0;; waited += kPreviousRunPollMs) {
         HANDLE mutex = wideName ? CreateMutexW(nullptr, FALSE, name) : CreateMutexA(nullptr, FALSE, kMutexName);
         const DWORD error = GetLastError();
         *alreadyHeld = mutex ? error == ERROR_ALREADY_EXISTS : error == ERROR_ACCESS_DENIED;
-        if (!*alreadyHeld || !startupOptions.autoStart || waited >= kPreviousRunWaitMs)
+        if (!*alreadyHeld || !startupOptions.autoStart || waited >= waitMs)
             return mutex;
         if (mutex)
             CloseHandle(mutex);
@@ -90,11 +96,17 @@ int RunApplication(HINSTANCE module)
     HANDLE mutex = TakeLock(&alreadyHeld);
     if (alreadyHeld) {
         BringRunningCopyToFront();
+        NoteRunOutcome(kNothingRecorded);
     } else if (!mutex) {
+        NoteRunOutcome(kNothingRecorded);
         ShowMessage(nullptr, kMutexMessage, kMessageCaption);
-        return 0;
+        return RunExitCode();
     }
-    const int exitCode = alreadyHeld ? 0 : RunRecorder(module);
+    // Whatever hangs from here on costs this run, never the next.
+    if (!alreadyHeld && IsUnattendedRun())
+        StartBackstop(startupOptions.timeLimitSeconds * kMillisecondsPerSecond + kLimitGraceMs + kBackstopMarginMs,
+                      EndThisProcess);
+    const int exitCode = alreadyHeld ? RunExitCode() : RunRecorder(module);
     if (mutex)
         CloseHandle(mutex);
     return exitCode;

@@ -38,13 +38,15 @@ static OpenMessage* TakeSlot()
     return nullptr;
 }
 
-// Notes the box of this thread's newest slot that has none yet, and puts a box without an owner above
-// the always-on-top recorder window as it opens (Wine ignores MB_TOPMOST).
+// Notes the box of this thread's newest slot that has none yet as it is created (a box on a locked or
+// other desktop is never activated), and puts a box without an owner above the always-on-top
+// recorder window as it opens (Wine ignores MB_TOPMOST).
 static LRESULT CALLBACK NoteMessageBox(int code, WPARAM window, LPARAM parameter)
 {
     HWND box = reinterpret_cast<HWND>(window);
     char name[sizeof kMessageBoxClass + 1];
-    if (code == HCBT_ACTIVATE && GetClassNameA(box, name, sizeof name) && lstrcmpA(name, kMessageBoxClass) == 0) {
+    if ((code == HCBT_CREATEWND || code == HCBT_ACTIVATE) && GetClassNameA(box, name, sizeof name) &&
+        lstrcmpA(name, kMessageBoxClass) == 0) {
         const LONG thread = static_cast<LONG>(GetCurrentThreadId());
         bool noted = false;
         OpenMessage* newest = nullptr;
@@ -55,7 +57,7 @@ static LRESULT CALLBACK NoteMessageBox(int code, WPARAM window, LPARAM parameter
         }
         if (newest && !noted)
             newest->box = box;
-        if (!GetWindow(box, GW_OWNER))
+        if (code == HCBT_ACTIVATE && !GetWindow(box, GW_OWNER))
             SetWindowPos(box, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
     return CallNextHookEx(nullptr, code, window, parameter);

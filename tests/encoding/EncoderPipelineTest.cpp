@@ -133,7 +133,7 @@ TEST_F(FakeWorkerTest, FailuresStopTheRecordingShowTheirMessageAndExitNonZero)
         {kMpgeNoFpu, kMpgeOk, -1, kMpgeOk, "FPU(浮動小数点演算ユニット)が存在しません。\n", 1, "init "},
         {kMpgeNoSse2, kMpgeOk, -1, kMpgeOk, "このプロセッサはSSE2に対応していないため、エンコーダを使えません。\n", 1, "init "},
         {kMpgeNoSse2 + 1, kMpgeOk, -1, kMpgeOk, "エンコーダの初期化に失敗しました。\n", 1, "init "},
-        {kMpgeOk, 25, -1, kMpgeOk, "エンコード設定が正しくありません。\nMP3ファイルが他のアプリで使用されていないか確認してください。", 25,
+        {kMpgeOk, 25, -1, kMpgeOk, "エンコード設定が正しくありません。\nMP3ファイルが他のアプリで使用されていないか確認してください。", 1,
          "init set1=2 [44100 Hz 2 ch] set2=0 set3=2 set4=128 set8=1 set9=1 detect "},
         {kMpgeOk, kMpgeOk, 5, kMpgeOk, "MP3ファイルの書き込みに失敗しました。\n録音を中止しました。ディスクの空き容量を確認してください。", 2,
          "init set1=2 [44100 Hz 2 ch] set2=0 set3=2 set4=128 set8=1 set9=1 detect get3 get4 get5 get6 get9 "

@@ -44,6 +44,7 @@ struct ScriptedDevice {
     bool resetBlocks;  // a driver that hangs in its reset until resetReleased is set
     bool unprepareFails;  // the driver left: unprepare answers MMSYSERR_NODRIVER
     bool silentClose;  // closes without its notification
+    bool quiet;  // a muted input: its buffers hold zeros
     int opensToRefuse, closesToRefuse;
     HWAVEIN handle;  // the latest open
     std::map<HWAVEIN, std::deque<WAVEHDR*>> open;  // the open handles and the buffers each holds
@@ -98,8 +99,11 @@ void HandBack(HWAVEIN handle, WAVEHDR* header, DWORD bytes)
     EXPECT_TRUE(HeldBy(handle)) << "a notification after the close";
     header->dwBytesRecorded = bytes;
     header->dwFlags |= WHDR_DONE;
-    // Audio, so that the encoder can tell it from the silence that stands in for a gap.
-    memset(header->lpData, 0x11, bytes < header->dwBufferLength ? bytes : header->dwBufferLength);
+    // Audio, two sample values in turn, so that the encoder can tell it from the silence that stands
+    // in for a gap and the level from a muted input's.
+    const BYTE kAudio[] = {0x11, 0x11, 0x55, 0x55};
+    for (DWORD index = 0; index < bytes && index < header->dwBufferLength; ++index)
+        header->lpData[index] = device.quiet ? 0 : kAudio[index % sizeof kAudio];
     PostMessageA(device.dialog, MM_WIM_DATA, reinterpret_cast<WPARAM>(handle), reinterpret_cast<LPARAM>(header));
 }
 
@@ -448,6 +452,7 @@ TEST_F(RecordingControlTest, DeviceThatCannotBeOpenedStartedOrGivenBuffersLeaves
         ASSERT_EQ(1u, messages.messages().size());
         EXPECT_EQ(dialog_, messages.messages()[0].owner);
         EXPECT_EQ("録音デバイスを開けませんでした。\nライン入力が使えるか確認してください。", messages.messages()[0].text);
+        EXPECT_EQ(kNothingRecorded, recordingState.outcome);
     }
     // The device is back: the next click records.
     device.preparesAfterTheDriverLeft = false;
@@ -572,6 +577,7 @@ TEST_F(RecordingControlTest, SizeLimitStopsOnceAndReportsAfterTheEnd)
     EXPECT_FALSE(Recording());
     EXPECT_EQ(1, sizeMessagesShown);
     EXPECT_FALSE(recordingWhenSizeMessageShown) << "the message waits for the end of the recording";
+    EXPECT_EQ(kEndedEarly, recordingState.outcome);
 }
 
 TEST_F(RecordingControlTest, WorkerStopAfterTheUsersStopDoesNotStartARecording)
@@ -905,8 +911,8 @@ TEST_F(RecordingControlTest, StallsAreFilledAndClockDriftIsNot)
 // the end where no input came; a message comes only where something was filled and someone is there.
 TEST_F(RecordingControlTest, EveryEndingCompletesTheFile)
 {
-    enum Before { kFaultAtTheStop, kGap, kSleep };
-    enum Ending { kClickStop, kCloseWindow, kLimit, kSessionEnd };
+    enum Before { kFaultAtTheStop, kGap, kSleep, kMutedInput };
+    enum Ending { kClickStop, kCloseWindow, kCloseUnattendedRun, kLimit, kSessionEnd };
     struct Case {
         const char* name;
         Before before;
@@ -915,25 +921,38 @@ TEST_F(RecordingControlTest, EveryEndingCompletesTheFile)
         DWORD limitSeconds;
         DWORD earliestEndMs, latestEndMs;  // on the clock since the start
         double seconds;  // within half a second
-        bool message;
+        const char* message;  // how the one message starts, or none
         bool windowStays;
         bool buffersLeftInDevice;
+        RunOutcome outcome;
     };
+    const char* const kGaps = "録音中に入力が 1 回途切れました。";
     const DWORD kNeverNotifiedEndMs = 1000 + kDeviceAnswerMs;
     const Case kCases[] = {
-        {"reset fails", kFaultAtTheStop, &ScriptedDevice::resetFails, kClickStop, 0, 1000, 1000, 1.5, false, true, true},
-        {"close refused", kFaultAtTheStop, &ScriptedDevice::refuseClose, kClickStop, 0, 1000, 1000, 1.5, false, true,
-         false},
+        {"reset fails", kFaultAtTheStop, &ScriptedDevice::resetFails, kClickStop, 0, 1000, 1000, 1.5, nullptr, true,
+         true, kRecordedAsAsked},
+        {"close refused", kFaultAtTheStop, &ScriptedDevice::refuseClose, kClickStop, 0, 1000, 1000, 1.5, nullptr, true,
+         false, kRecordedAsAsked},
         {"close never notified", kFaultAtTheStop, &ScriptedDevice::silentClose, kClickStop, 0, kNeverNotifiedEndMs,
-         kNeverNotifiedEndMs + 1000, 1.5, false, true, false},
+         kNeverNotifiedEndMs + 1000, 1.5, nullptr, true, false, kRecordedAsAsked},
         // Between two ticks: the silence reaches the stop itself.
-        {"Stop in a gap", kGap, nullptr, kClickStop, 0, 5900, 5900, 5.9, true, true, false},
-        {"closing the window in a gap", kGap, nullptr, kCloseWindow, 0, 5900, 5900, 5.9, true, false, false},
-        {"the time limit in a gap", kGap, nullptr, kLimit, 8, 8000, 8000 + kLimitGraceMs, 8, false, false, false},
-        {"the end of the session in a gap, for an update", kGap, nullptr, kSessionEnd, 0, 5900, 5900, 5.9, false, false,
-         false},
+        {"Stop in a gap", kGap, nullptr, kClickStop, 0, 5900, 5900, 5.9, kGaps, true, false, kRecordedWithGaps},
+        {"closing the window in a gap", kGap, nullptr, kCloseWindow, 0, 5900, 5900, 5.9, kGaps, false, false,
+         kRecordedWithGaps},
+        // Whoever closes it reads the outcome in the exit code, at once.
+        {"closing an unattended run in a gap", kGap, nullptr, kCloseUnattendedRun, 60, 5900, 5900, 5.9, nullptr, false,
+         false, kRecordedWithGaps},
+        {"the time limit in a gap", kGap, nullptr, kLimit, 8, 8000, 8000 + kLimitGraceMs, 8, nullptr, false, false,
+         kRecordedWithGaps},
+        {"the end of the session in a gap, for an update", kGap, nullptr, kSessionEnd, 0, 5900, 5900, 5.9, nullptr,
+         false, false, kEndedEarly},
         // By the last-second rule, the limit or a second less.
-        {"a sleep past the limit", kSleep, nullptr, kLimit, 8, 60000, 60000, 7.6, false, false, false},
+        {"a sleep past the limit", kSleep, nullptr, kLimit, 8, 60000, 60000, 7.6, nullptr, false, false,
+         kRecordedWithGaps},
+        {"a muted input", kMutedInput, nullptr, kClickStop, 0, 4000, 4000, 4.3, "録音中、入力から音が来ませんでした。", true,
+         false, kRecordedSilence},
+        {"a muted input to the limit", kMutedInput, nullptr, kLimit, 8, 8000, 8000 + kLimitGraceMs, 8, nullptr, false,
+         false, kRecordedSilence},
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.name);
@@ -942,6 +961,8 @@ TEST_F(RecordingControlTest, EveryEndingCompletesTheFile)
         NextCase();
         startupOptions.timeLimitSeconds = c.limitSeconds;
         startupOptions.exitAfterTimeLimit = c.limitSeconds > 0;
+        startupOptions.autoStart = c.ending == kCloseUnattendedRun;
+        device.quiet = c.before == kMutedInput;
         MessageRecorder messages;
         Click(IDC_RECORD);
         SecondPasses(kStartClock + 1000);
@@ -954,6 +975,10 @@ TEST_F(RecordingControlTest, EveryEndingCompletesTheFile)
             SendMessageA(dialog_, WM_TIMER, kWatchdogTimer, 0);
             EXPECT_EQ(kCapturing, CurrentCaptureStage()) << "a held-up program does not take its device for lost";
             Pump();
+        } else if (c.before == kMutedInput) {
+            const DWORD lastMs = c.ending == kLimit ? c.limitSeconds * 1000 : 4000;
+            for (DWORD ms = 2000; Recording() && ms <= lastMs; ms += 1000)
+                SecondPasses(kStartClock + ms);
         } else {
             device.refuseAdd = true;
             SecondPasses(kStartClock + 2000);
@@ -966,7 +991,7 @@ TEST_F(RecordingControlTest, EveryEndingCompletesTheFile)
         }
         if (c.ending == kClickStop)
             Click(IDC_RECORD);
-        else if (c.ending == kCloseWindow)
+        else if (c.ending == kCloseWindow || c.ending == kCloseUnattendedRun)
             SendMessageA(dialog_, WM_CLOSE, 0, 0);
         else if (c.ending == kSessionEnd)
             SendMessageA(dialog_, WM_ENDSESSION, TRUE, kCloseAppRequest);
@@ -981,8 +1006,12 @@ TEST_F(RecordingControlTest, EveryEndingCompletesTheFile)
         EXPECT_NEAR(c.seconds, EncodedAt22kMono().seconds, 0.5);
         ASSERT_EQ(c.message ? 1u : 0u, messages.messages().size());
         if (c.message) {
-            EXPECT_EQ(0u, messages.messages()[0].text.find("録音中に入力が 1 回途切れました。")) << messages.messages()[0].text;
+            EXPECT_EQ(0u, messages.messages()[0].text.find(c.message)) << messages.messages()[0].text;
+            EXPECT_EQ(dialog_, messages.messages()[0].owner);
         }
+        EXPECT_EQ(c.outcome, recordingState.outcome);
+        // The next case's window starts nothing by itself.
+        startupOptions.autoStart = 0;
         EXPECT_EQ(c.windowStays, IsWindow(dialog_) != FALSE);
         if (c.windowStays) {
             EXPECT_EQ("Recode", Text(IDC_RECORD));

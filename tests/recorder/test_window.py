@@ -17,6 +17,8 @@ ROW1 = [f"{k}kbps" for k in (32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224
 # An unattended run ends this long after its limit at the latest: the grace, a watchdog tick, and
 # Wine's own exit.
 EXIT_AFTER_LIMIT_SECONDS = 6
+# How an unattended run went, by its exit code.
+RECORDED_AS_ASKED, RECORDED_WITH_GAPS, RECORDED_SILENCE, ENDED_EARLY, NOTHING_RECORDED = range(5)
 
 
 class RecorderTestCase(unittest.TestCase):
@@ -197,8 +199,8 @@ class FailureTest(RecorderTestCase):
     """Failures that nobody is there to answer: the recording still gets its end, and a timed run
     still exits after its limit."""
 
-    def assertEndsAfterTheLimit(self, program, started, limit):
-        self.assertEqual(0, program.wait(timeout=limit + 30))
+    def assertEndsAfterTheLimit(self, program, started, limit, outcome):
+        self.assertEqual(outcome, program.wait(timeout=limit + 30), "the exit code tells how the run went")
         ended = time.monotonic() - started
         self.assertGreaterEqual(ended, limit, "the message stays until the limit")
         self.assertLess(ended, limit + EXIT_AFTER_LIMIT_SECONDS, "the program exits by itself after its limit")
@@ -208,9 +210,9 @@ class FailureTest(RecorderTestCase):
         self.assertGreater(held, 0)
         self.assertEqual(held, declared, "the file was completed with its tag")
 
-    def assertEndedAfterItsLimit(self, program, started, limit, name):
+    def assertEndedAfterItsLimit(self, program, started, limit, name, outcome):
         """The unattended run exited by itself after its limit with its file complete; the file's path."""
-        self.assertEqual(0, program.wait(timeout=60))
+        self.assertEqual(outcome, program.wait(timeout=60), "the exit code tells how the run went")
         self.assertLess(time.monotonic() - started, limit + EXIT_AFTER_LIMIT_SECONDS,
                         "the program exits by itself after its limit")
         path = os.path.join(self.folder, name)
@@ -289,7 +291,7 @@ class FailureTest(RecorderTestCase):
         subprocess.run(pactl + ["0"], env=self.line_in.env, check=True)
         stall_recovered = self.wait_red(False, 6)
         self.assertIsNotNone(stall_recovered, "the counter turns back once the sink runs again")
-        path = self.assertEndedAfterItsLimit(program, started, 40, "bridged.mp3")
+        path = self.assertEndedAfterItsLimit(program, started, 40, "bridged.mp3", RECORDED_WITH_GAPS)
         gaps = [(kill_at, returned - kill_at + late) for (kill_at, _), returned, late in zip(outages, back, recovered)]
         quiet = self.assertToneAroundGaps(path, gaps + [(26, 6 + stall_recovered)], (39, 40))
         print(f"bridged: line-in back at {back} s, the counter back {recovered} s after it, {stall_recovered:.1f} s "
@@ -319,7 +321,7 @@ class FailureTest(RecorderTestCase):
         os.kill(program.process.pid, signal.SIGSTOP)
         time.sleep(20)
         os.kill(program.process.pid, signal.SIGCONT)
-        path = self.assertEndedAfterItsLimit(program, started, 30, "frozen.mp3")
+        path = self.assertEndedAfterItsLimit(program, started, 30, "frozen.mp3", RECORDED_WITH_GAPS)
         self.assertToneAroundGaps(path, [(5, 20)], (29, 30))
 
     def hold_output(self, name):
@@ -340,7 +342,7 @@ class FailureTest(RecorderTestCase):
         self.assertTrue(message and message.startswith("エンコード設定が正しくありません。"), message)
         self.assertEqual(["1"], harness.probe("topmost", harness.MESSAGE_CAPTION)[1],
                          "the worker's message is never hidden behind the always-on-top window")
-        self.assertEndsAfterTheLimit(program, started, 8)
+        self.assertEndsAfterTheLimit(program, started, 8, NOTHING_RECORDED)
         with open(path, "rb") as f:
             self.assertEqual(b"an earlier recording", f.read())
 
@@ -360,7 +362,7 @@ class FailureTest(RecorderTestCase):
     def test_unwritable_window_position_does_not_hold_an_unattended_run(self):
         os.makedirs(os.path.join(self.folder, "kanoru.INI"))
         program, started = self.recording("/P64_22_1", "/A", "/T5", "first.mp3")
-        self.assertEndsAfterTheLimit(program, started, 5)
+        self.assertEndsAfterTheLimit(program, started, 5, RECORDED_AS_ASKED)
         self.assertWholeTone(os.path.join(self.folder, "first.mp3"), 4.5, 1.0)
         second = self.started("/P64_22_1", "/A", "/T5", "second.mp3")
         self.assertEqual(0, second.wait(timeout=30))
@@ -407,6 +409,24 @@ class FailureTest(RecorderTestCase):
         self.assertEqual(0, program.wait(timeout=40))
         harness.assert_timed_recording(self, os.path.join(self.folder, "100%.mp3"), 2, 0.8, TONE)
 
+    def test_silent_input_is_told_and_a_closed_unattended_run_ends_at_once(self):
+        # No tone: the line-in's monitor gives exact zeros, as a muted input does.
+        program = self.started("/P64_22_1", "/A", "/T60", "quiet.mp3")
+        time.sleep(5)
+        harness.close_window()
+        closed = time.monotonic()
+        self.assertEqual(RECORDED_SILENCE, program.wait(timeout=30))
+        self.assertLess(time.monotonic() - closed, EXIT_AFTER_LIMIT_SECONDS, "no message holds a closed run")
+        self.assertTagCountsTheFrames(os.path.join(self.folder, "quiet.mp3"))
+        program = self.started("/P64_22_1", "quiet.mp3")
+        self.assertTrue(harness.click(IDC_RECORD))
+        time.sleep(4.5)
+        self.assertTrue(harness.click(IDC_RECORD))
+        message = harness.read_message(10000)
+        self.assertTrue(message and message.startswith("録音中、入力から音が来ませんでした。"), message)
+        harness.close_window()
+        self.assertEqual(0, program.wait(timeout=30), "someone was there: the exit code is not theirs")
+
     def test_full_drive_ends_an_unattended_run_after_its_limit(self):
         drive = os.path.join(self.folder, "drive")
         os.makedirs(drive)
@@ -421,7 +441,7 @@ class FailureTest(RecorderTestCase):
         program, started = self.recording("/P320_48_2", "/A", "/T40", "T:\\full.mp3")
         message = harness.read_message(40000, press_ok=False)
         self.assertTrue(message and message.startswith("MP3ファイルの書き込みに失敗しました。"), message)
-        self.assertEndsAfterTheLimit(program, started, 40)
+        self.assertEndsAfterTheLimit(program, started, 40, ENDED_EARLY)
         # 600 KiB at 40,000 bytes a second.
         self.assertWholeTone(os.path.join(drive, "full.mp3"), 15.4, 0.6)
 

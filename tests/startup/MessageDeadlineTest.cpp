@@ -13,10 +13,13 @@ TEST(MessageDeadline, BoxesGiveWayAtTheDeadlineAndNotBefore)
         ULONGLONG afterMs;
         DWORD lookAtMs;
         bool open;
-    } rows[] = {{2500, 1800, true}, {500, 1800, false}, {kNoDeadline, 1200, true}};
+        bool activated;
+    } rows[] = {{2500, 1800, true, true}, {500, 1800, false, true}, {kNoDeadline, 1200, true, true},
+                {500, 1800, false, false}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.afterMs);
-        ShownMessageBox box;
+        SCOPED_TRACE(row.activated);
+        ShownMessageBox box(row.activated);
         DismissMessagesAfter(row.afterMs);
         Sleep(row.lookAtMs);
         EXPECT_EQ(row.open, box.stillOpen());

@@ -25,9 +25,33 @@ const std::vector<RecordedMessage>& MessageRecorder::messages() const
 
 static const char kShownCaption[] = "dismissal under test";
 
-static DWORD WINAPI ShowBox(void*)
+// Windows never activates a box on a locked or another desktop: once the box is being created, a
+// hook newer than the program's keeps every activation from the thread's windows and its hooks.
+static HHOOK activationRefusal;
+
+static LRESULT CALLBACK RefuseActivation(int code, WPARAM window, LPARAM parameter)
 {
-    return ShowMessage(nullptr, "waiting for its OK", kShownCaption);
+    return code == HCBT_ACTIVATE ? 1 : CallNextHookEx(nullptr, code, window, parameter);
+}
+
+static LRESULT CALLBACK RefuseActivationFromCreation(int code, WPARAM window, LPARAM parameter)
+{
+    if (code == HCBT_CREATEWND && !activationRefusal)
+        activationRefusal = SetWindowsHookExA(WH_CBT, RefuseActivation, nullptr, GetCurrentThreadId());
+    return CallNextHookEx(nullptr, code, window, parameter);
+}
+
+static DWORD WINAPI ShowBox(void* activated)
+{
+    HHOOK watch = activated ? nullptr
+                            : SetWindowsHookExA(WH_CBT, RefuseActivationFromCreation, nullptr, GetCurrentThreadId());
+    const int answer = ShowMessage(nullptr, "waiting for its OK", kShownCaption);
+    if (watch)
+        UnhookWindowsHookEx(watch);
+    if (activationRefusal)
+        UnhookWindowsHookEx(activationRefusal);
+    activationRefusal = nullptr;
+    return answer;
 }
 
 // The program's own message box, whatever a recorder has put in its place.
@@ -37,10 +61,10 @@ static const MessageSink realSink = [] {
     return sink;
 }();
 
-ShownMessageBox::ShownMessageBox()
+ShownMessageBox::ShownMessageBox(bool activated)
 {
     const MessageSink current = SetMessageSink(realSink);
-    thread_ = CreateThread(nullptr, 0, ShowBox, nullptr, 0, nullptr);
+    thread_ = CreateThread(nullptr, 0, ShowBox, activated ? this : nullptr, 0, nullptr);
     for (int poll = 0; poll < 250 && !FindWindowA(nullptr, kShownCaption); ++poll)
         Sleep(20);
     SetMessageSink(current);

@@ -24,10 +24,11 @@ private:
 };
 
 // A real message box of the program's, shown by a thread of its own, to see when it is dismissed;
-// the destructor closes it if it is still open.
+// the destructor closes it if it is still open. One never activated stands for a box on a locked
+// workstation.
 class ShownMessageBox {
 public:
-    ShownMessageBox();
+    explicit ShownMessageBox(bool activated = true);
     ~ShownMessageBox();
 
     bool stillOpen() const;
