@@ -1,5 +1,6 @@
 #include "recorder/CaptureDevice.h"
 
+#include "recorder/DeviceChoice.h"
 #include "recorder/UnclosedDevices.h"
 #include "recorder/WaveInput.h"
 
@@ -31,6 +32,7 @@ struct CaptureState {
     DWORD lostAt;
     DWORD lastReopen;
     DWORD nextReopen;
+    DeviceChoice choice;
 };
 
 static CaptureState capture = {};
@@ -209,7 +211,12 @@ int StartCapture(HWND dialog, const WAVEFORMATEX* format)
     if (UnclosedDevicesFull() || UnclosedDevicesBusy())
         return kCaptureNoDevice;
     capture.deviceLost = false;
-    if (waveInput.open(&capture.device, WAVE_MAPPER, format, reinterpret_cast<DWORD_PTR>(dialog), 0, CALLBACK_WINDOW) !=
+    UINT id = WAVE_MAPPER;
+    if (!FindChosenDevice(&capture.choice, &id))
+        return kCaptureNotFound;
+    // The wave mapper still converts what the device cannot capture itself.
+    const DWORD mapped = id == WAVE_MAPPER ? 0 : WAVE_MAPPED;
+    if (waveInput.open(&capture.device, id, format, reinterpret_cast<DWORD_PTR>(dialog), 0, CALLBACK_WINDOW | mapped) !=
         MMSYSERR_NOERROR) {
         capture.device = nullptr;
         return kCaptureNoDevice;
@@ -233,6 +240,23 @@ int StartCapture(HWND dialog, const WAVEFORMATEX* format)
     capture.stage = kCapturing;
     capture.bufferDue = waveInput.now() + kFirstBufferDueMs;
     return kCaptureStarted;
+}
+
+void ChooseCaptureDevice(const char* wanted)
+{
+    ChooseDevice(&capture.choice, wanted);
+}
+
+void WaitForCaptureDevice(HWND dialog, const WAVEFORMATEX* format)
+{
+    const DWORD now = waveInput.now();
+    capture.dialog = dialog;
+    capture.format = *format;
+    capture.device = nullptr;
+    capture.stage = kWaitingForDevice;
+    capture.lostAt = capture.lastReopen = now;
+    capture.nextReopen = now + kReopenIntervalMs;
+    OnCaptureLost(dialog);
 }
 
 static void EndCapture()

@@ -16,6 +16,7 @@ enum CaptureStage {
 const int kCaptureStarted = 0;
 const int kCaptureNoDevice = 1;
 const int kCaptureNoMemory = 2;
+const int kCaptureNotFound = 3;  // no device of the chosen name is present
 
 // A device that has not handed back a buffer this long after the previous one (one second of
 // capture plus one second's grace) is lost; its first buffer after a start may take a second more.
@@ -47,10 +48,17 @@ void ResetCapture();
 
 CaptureStage CurrentCaptureStage();
 
-// The one start of capture, for Record and for every reopen: opens the default input device for
-// format, hands it two one-second buffers and starts it. kCaptureStarted, or what failed; a start
-// that fails leaves nothing open.
+// A new recording records from the first device whose name holds wanted (of the system's code
+// page), or from the default device when it is empty; after a loss, only from that same device.
+void ChooseCaptureDevice(const char* wanted);
+
+// The one start of capture, for Record and for every reopen: opens the chosen device for format,
+// hands it two one-second buffers and starts it. kCaptureStarted, or what failed; a start that
+// fails leaves nothing open.
 int StartCapture(HWND dialog, const WAVEFORMATEX* format);
+
+// A recording that nobody attends starts without its device and waits for it, as for a lost one.
+void WaitForCaptureDevice(HWND dialog, const WAVEFORMATEX* format);
 
 // The recording's stop: capture ends, and OnCaptureEnded follows once the device has closed (at
 // once when no device is open).

@@ -4,12 +4,14 @@
 
 #include "encoding/EncoderWorker.h"
 #include "recorder/CaptureDevice.h"
+#include "recorder/DeviceChoice.h"
 #include "recorder/PowerRequest.h"
 #include "recorder/RecorderView.h"
 #include "recorder/RecordingInput.h"
 #include "recorder/WaveInput.h"
 #include "resources/resource.h"
 #include "startup/OutputPath.h"
+#include "startup/ProgramText.h"
 #include "startup/RecordingSettings.h"
 #include "startup/StartupOptions.h"
 #include "startup/UserMessage.h"
@@ -31,10 +33,16 @@ static const char kPreparationMessage[] = "録音の準備に失敗しました�
 static const char kSizeLimitMessage[] = "録音ファイルのサイズが 2GB の95%に達したので、\n録音を中止しました。";
 static const char kSilentInputMessage[] =
     "録音中、入力から音が来ませんでした。\nライン入力の接続とミュート、録音デバイスの音量を確認してください。";
+static const char kNoSuchDeviceMessage[] = "名前に「%s」を含む録音デバイスが見つかりませんでした。\n次のデバイスがあります:\n%s";
+static const char kNoDevicesPresent[] = "(録音デバイスがありません)";
 static const char kGapsMessage[] = "録音中に入力が %d 回途切れました。無音で補った時間: %s";
 
 // No sample has come yet: every one is lower than the first bound and higher than the second.
 static const InputLevel kNothingCaptured = {32767, -32768, 0};
+
+// wsprintfA writes at most 1024 characters: the text and the list are bounded to fit.
+static const int kDeviceListSize = 640;
+static const int kNoSuchDeviceMessageSize = 1024;
 
 // Room in the gaps message for its count and its time.
 static const int kGapsNumbersSize = 16 + kTimeTextSize;
@@ -121,6 +129,16 @@ static void AbandonStart(HWND dialog, const char* message, bool outputMade)
     EndRecording(dialog, true, message, nullptr, nullptr);
 }
 
+// "No device named so; these are present", with the text as the user gave it.
+static void FormatNoSuchDeviceMessage(char* text)
+{
+    char wanted[MAX_PATH * 2];
+    SystemTextToProgramText(startupOptions.deviceName, wanted, sizeof wanted);
+    char devices[kDeviceListSize];
+    ListDevices(devices, sizeof devices);
+    wsprintfA(text, kNoSuchDeviceMessage, wanted, devices[0] ? devices : kNoDevicesPresent);
+}
+
 static void StartRecording(HWND dialog)
 {
     RecordingState& s = recordingState;
@@ -159,13 +177,24 @@ static void StartRecording(HWND dialog)
         return;
     }
     // Capture starts before the worker, so that a device that will not start leaves no file behind;
-    // the window is changed only once it runs.
+    // the window is changed only once it runs. A run that nobody attends waits for its device instead,
+    // as a show whose interface comes up late is still to be recorded from the moment it does.
+    ChooseCaptureDevice(startupOptions.deviceName);
     const int started = StartCapture(dialog, &s.format);
-    if (started != kCaptureStarted) {
-        AbandonStart(dialog, started == kCaptureNoMemory ? kPreparationMessage : kDeviceMessage, outputMade);
+    const bool waitsForDevice = started != kCaptureStarted && started != kCaptureNoMemory && IsUnattendedRun();
+    if (started != kCaptureStarted && !waitsForDevice) {
+        char notFound[kNoSuchDeviceMessageSize];
+        if (started == kCaptureNotFound)
+            FormatNoSuchDeviceMessage(notFound);
+        AbandonStart(dialog, started == kCaptureNoMemory   ? kPreparationMessage
+                             : started == kCaptureNotFound ? notFound
+                                                           : kDeviceMessage,
+                     outputMade);
         return;
     }
     StartClock(&s.clock, s.format, recordingSettings.bitrateKbps, limitMs, waveInput.now());
+    if (waitsForDevice)
+        WaitForCaptureDevice(dialog, &s.format);
     DWORD workerThreadId = 0;
     s.worker = CreateThread(nullptr, 0, EncoderWorker, dialog, 0, &workerThreadId);
     if (!s.worker) {
@@ -307,6 +336,9 @@ static RunOutcome OutcomeOf(DWORD workerExitCode, bool silent)
         return kNothingRecorded;
     if (workerExitCode != 0 || s.endReason == kEndedAtSizeLimit || sessionEnds)
         return kEndedEarly;
+    // Silence throughout for a device that never came.
+    if (s.level.bytes == 0)
+        return kNothingRecorded;
     if (silent)
         return kRecordedSilence;
     return s.clock.gaps > 0 ? kRecordedWithGaps : kRecordedAsAsked;

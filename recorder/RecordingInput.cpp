@@ -84,12 +84,13 @@ static void FillStall(HWND dialog, DWORD bytes)
     MarkGap(dialog, false);
 }
 
-// Capture is 16-bit PCM.
+// Capture is 16-bit PCM, in buffers of a second: a larger count is never read past that.
 static void NoteLevel(const void* data, DWORD bytes)
 {
     InputLevel& level = recordingState.level;
     const SHORT* samples = static_cast<const SHORT*>(data);
-    for (DWORD index = 0; index < bytes / sizeof(SHORT); ++index) {
+    const DWORD looked = bytes < recordingState.format.nAvgBytesPerSec ? bytes : recordingState.format.nAvgBytesPerSec;
+    for (DWORD index = 0; index < looked / sizeof(SHORT); ++index) {
         if (samples[index] < level.lowest)
             level.lowest = samples[index];
         if (samples[index] > level.highest)

@@ -22,5 +22,8 @@ void UseSystemWaveInput()
                  GetSystemPowerStatus,
                  reinterpret_cast<BlockShutdown>(reinterpret_cast<void (*)()>(GetProcAddress(user, "ShutdownBlockReasonCreate"))),
                  reinterpret_cast<UnblockShutdown>(
-                     reinterpret_cast<void (*)()>(GetProcAddress(user, "ShutdownBlockReasonDestroy")))};
+                     reinterpret_cast<void (*)()>(GetProcAddress(user, "ShutdownBlockReasonDestroy"))),
+                 waveInGetNumDevs,
+                 waveInGetDevCapsW,
+                 waveInMessage};
 }

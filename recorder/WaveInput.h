@@ -19,6 +19,10 @@ struct WaveInput {
     // Null where Windows lacks them (XP).
     BOOL(WINAPI* blockShutdown)(HWND window, LPCWSTR reason);
     BOOL(WINAPI* unblockShutdown)(HWND window);
+    // The devices present, by number, and the number of the default one.
+    UINT(WINAPI* deviceCount)();
+    MMRESULT(WINAPI* deviceCaps)(UINT_PTR id, WAVEINCAPSW* caps, UINT size);
+    MMRESULT(WINAPI* message)(HWAVEIN device, UINT message, DWORD_PTR first, DWORD_PTR second);
 };
 
 extern WaveInput waveInput;

@@ -16,3 +16,6 @@ bool WidenProgramText(const char* text, wchar_t wide[kLongestProgramText]);
 // A name of the system's code page (a file name), in code page 932, to be shown inside a program
 // text; a character 932 lacks becomes a question mark.
 void SystemTextToProgramText(const char* text, char* converted, int size);
+
+// A name the system gave in UTF-16 (a device's), likewise; false when it does not fit.
+bool WideTextToProgramText(const wchar_t* wide, char* converted, int size);

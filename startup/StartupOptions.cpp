@@ -5,7 +5,7 @@
 #include "startup/RecordingSettings.h"
 #include "startup/UserMessage.h"
 
-StartupOptions startupOptions = {0, 0, 0, {0}, {0}};
+StartupOptions startupOptions = {0, 0, 0, {0}, {0}, {0}};
 
 static const char kDefaultOutputName[] = "kanoru.mp3";
 static const char kBadPresetMessage[] = "不正なパラメータです。/P";
@@ -45,6 +45,8 @@ static int ApplySwitch(const char* argument)
         }
     } else if (IsSwitchLetter(argument[1], 'A') && argument[2] == '\0') {
         startupOptions.autoStart = 1;
+    } else if (IsSwitchLetter(argument[1], 'D')) {
+        lstrcpynA(startupOptions.deviceName, argument + 2, MAX_PATH);
     } else if (IsSwitchLetter(argument[1], 'T')) {
         if (ParseTimeLimit(argument + 2, &startupOptions.timeLimitSeconds))
             startupOptions.exitAfterTimeLimit = 1;

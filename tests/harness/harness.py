@@ -54,7 +54,7 @@ class LineIn:
                         PULSE_SERVER="unix:" + os.path.join(runtime, "native"))
         subprocess.run([LINE_IN, "start", runtime], check=True)
         self.runtime = runtime
-        self.player = None
+        self.players = []
 
     def tone(self, seconds, frequency=441.0):
         """A file of the tone, to be played; a new one each time, as the player may still read the last."""
@@ -64,31 +64,33 @@ class LineIn:
                         "synth", str(seconds), "sine", str(frequency), "vol", "0.5"], check=True)
         return signal
 
-    def play_tone(self, seconds, frequency=441.0):
-        self.play(self.tone(seconds, frequency))
+    def play_tone(self, seconds, frequency=441.0, sink="linein_feed"):
+        self.play(self.tone(seconds, frequency), sink)
 
     def play_tone_before_capture(self, seconds):
         """Plays the tone and waits until it reaches the capture side."""
         self.play_tone(seconds)
         time.sleep(SIGNAL_LEAD_SECONDS)
 
-    def play(self, signal):
-        self.player = subprocess.Popen(["paplay", f"--latency-msec={int(PLAYER_LATENCY_SECONDS * 1000)}",
-                                        "--device=linein_feed", signal],
-                                       env=self.env, stderr=subprocess.DEVNULL)
+    def play(self, signal, sink="linein_feed"):
+        """Plays into the line-in, or into the second one (sink linein2_feed)."""
+        self.players.append(subprocess.Popen(["paplay", f"--latency-msec={int(PLAYER_LATENCY_SECONDS * 1000)}",
+                                              f"--device={sink}", signal],
+                                             env=self.env, stderr=subprocess.DEVNULL))
 
     def stop_server(self):
         """Ends the sound server, as an unplugged interface or a driver reset ends a device."""
         subprocess.run([LINE_IN, "stop", self.runtime])
 
-    def restart_server(self):
-        """The sound server back after stop_server, as a device plugged in again; it plays nothing yet."""
-        subprocess.run([LINE_IN, "start", self.runtime], check=True)
+    def restart_server(self, reordered=False):
+        """The sound server back after stop_server, as a device plugged in again; it plays nothing yet.
+        Reordered, its two line-ins come back in the other order, the second the default."""
+        subprocess.run([LINE_IN, "restart" if reordered else "start", self.runtime], check=True)
 
     def close(self):
-        if self.player:
-            self.player.kill()
-            self.player.wait()
+        for player in self.players:
+            player.kill()
+            player.wait()
         self.stop_server()
         shutil.rmtree(self.runtime, ignore_errors=True)
 

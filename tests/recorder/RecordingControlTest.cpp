@@ -45,6 +45,9 @@ struct ScriptedDevice {
     bool unprepareFails;  // the driver left: unprepare answers MMSYSERR_NODRIVER
     bool silentClose;  // closes without its notification
     bool quiet;  // a muted input: its buffers hold zeros
+    std::vector<std::wstring> names;  // the devices present, by number
+    UINT preferred;  // the default device's number
+    std::vector<UINT> openedIds;  // each open's device number, WAVE_MAPPER for the mapper's choice
     int opensToRefuse, closesToRefuse;
     HWAVEIN handle;  // the latest open
     std::map<HWAVEIN, std::deque<WAVEHDR*>> open;  // the open handles and the buffers each holds
@@ -107,11 +110,15 @@ void HandBack(HWAVEIN handle, WAVEHDR* header, DWORD bytes)
     PostMessageA(device.dialog, MM_WIM_DATA, reinterpret_cast<WPARAM>(handle), reinterpret_cast<LPARAM>(header));
 }
 
-MMRESULT WINAPI Open(HWAVEIN* handle, UINT, const WAVEFORMATEX*, DWORD_PTR callback, DWORD_PTR, DWORD)
+MMRESULT WINAPI Open(HWAVEIN* handle, UINT id, const WAVEFORMATEX*, DWORD_PTR callback, DWORD_PTR, DWORD flags)
 {
     DeviceCall call;
     device.opensAt.push_back(device.now - kStartClock);
     device.handlesOpenAtOpens.push_back(device.open.size());
+    device.openedIds.push_back(id);
+    // A number of a device that is not present, or one given without the mapper's conversion.
+    if (id != WAVE_MAPPER && (id >= device.names.size() || !(flags & WAVE_MAPPED)))
+        return Refuse(MMSYSERR_BADDEVICEID);
     if (device.refuseOpen || device.lost)
         return MMSYSERR_NODRIVER;
     if (device.opensToRefuse > 0) {
@@ -128,6 +135,32 @@ MMRESULT WINAPI Open(HWAVEIN* handle, UINT, const WAVEFORMATEX*, DWORD_PTR callb
     device.handle = reinterpret_cast<HWAVEIN>(free);
     device.open[device.handle];
     *handle = device.handle;
+    return MMSYSERR_NOERROR;
+}
+
+UINT WINAPI DeviceCount()
+{
+    return static_cast<UINT>(device.names.size());
+}
+
+MMRESULT WINAPI DeviceCaps(UINT_PTR id, WAVEINCAPSW* caps, UINT size)
+{
+    if (id >= device.names.size() || size < sizeof *caps)
+        return MMSYSERR_BADDEVICEID;
+    *caps = {};
+    lstrcpynW(caps->szPname, device.names[id].c_str(), MAXPNAMELEN);
+    return MMSYSERR_NOERROR;
+}
+
+// Only the wave mapper's preferred device is asked for.
+MMRESULT WINAPI DeviceMessage(HWAVEIN target, UINT message, DWORD_PTR first, DWORD_PTR second)
+{
+    const UINT kPreferredDeviceQuery = 0x2000 + 21;
+    if (target != reinterpret_cast<HWAVEIN>(static_cast<UINT_PTR>(WAVE_MAPPER)) || message != kPreferredDeviceQuery ||
+        !first || !second)
+        return Refuse(MMSYSERR_NOTSUPPORTED);
+    *reinterpret_cast<DWORD*>(first) = device.preferred;
+    *reinterpret_cast<DWORD*>(second) = 0;
     return MMSYSERR_NOERROR;
 }
 
@@ -289,11 +322,13 @@ protected:
         device = ScriptedDevice{};
         device.now = kStartClock;
         device.bytesAtReset = kPartialBytes;
+        device.names = {L"Line In"};
         refuseAwayMode = onBattery = false;
         // An earlier case's end of the session or unattended run leaves no deadline behind.
         DismissMessagesAfter(kNoDeadline);
         waveInput = {Open,  Prepare,           Unprepare,   Add,           Start,          Reset,
-                     Close, Now,               SetExecutionState, PowerStatus, BlockShutdown, UnblockShutdown};
+                     Close, Now,               SetExecutionState, PowerStatus, BlockShutdown, UnblockShutdown,
+                     DeviceCount, DeviceCaps, DeviceMessage};
         ASSERT_TRUE(EnterFolder(FAKES_DIR "/recording"));
         ASSERT_EQ(0, LoadEncoderLibrary());
         startupOptions = StartupOptions{};
@@ -613,6 +648,7 @@ void NextCase()
     next.misuses = device.misuses;
     next.now = kStartClock;
     next.bytesAtReset = RecordingControlTest::kPartialBytes;
+    next.names = {L"Line In"};
     device = next;
 }
 
@@ -795,6 +831,83 @@ TEST_F(RecordingControlTest, DeviceChangeTriesALostDeviceAtOnce)
 // Losses whose handles refuse to close and whose buffers cannot be unprepared: each handle is kept
 // with its buffers and none stands in the way of the next device, up to the bound on their memory,
 // where silence bridges until one closes; all are let go once they close.
+// Device numbers shift as devices come and go: the device is found by its name at every open, and a
+// lost one is opened again only under its own name, never as whatever has become the default.
+TEST_F(RecordingControlTest, ChosenDeviceIsFoundByItsNameAtEveryOpen)
+{
+    const std::vector<std::wstring> kPresent = {L"Realtek Line In", L"USB Audio CODEC"};
+    const std::vector<std::wstring> kBackInAnotherOrder = {L"USB Audio CODEC", L"Microphone", L"Realtek Line In"};
+    const struct {
+        const char* wanted;
+        UINT firstId, reopenedId;
+    } kRows[] = {{"", 0, 2}, {"usb audio", 1, 0}};
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.wanted);
+        NextCase();
+        device.names = kPresent;
+        lstrcpyA(startupOptions.deviceName, row.wanted);
+        MessageRecorder gapsMessage;
+        Click(IDC_RECORD);
+        device.refuseAdd = true;
+        SecondPasses(kStartClock + 1000);
+        device.lost = true;
+        Tick(2000);
+        device.lost = device.refuseAdd = false;
+        device.names = kBackInAnotherOrder;
+        device.preferred = 1;
+        Tick(3000);
+        EXPECT_EQ(kCapturing, CurrentCaptureStage());
+        EXPECT_EQ(row.firstId, device.openedIds.front());
+        EXPECT_EQ(row.reopenedId, device.openedIds.back());
+        Click(IDC_RECORD);
+    }
+    // Nobody there: the run waits for its device, silent and red, and records it once it comes; one
+    // that never comes leaves nothing recorded.
+    startupOptions.exitAfterTimeLimit = 1;
+    const struct {
+        DWORD limitSeconds, arrivesAtMs;
+        RunOutcome outcome;
+        double silentSeconds;
+    } kUnattended[] = {{10, 5000, kRecordedWithGaps, 5}, {3, MAXDWORD, kNothingRecorded, 3}};
+    for (const auto& run : kUnattended) {
+        SCOPED_TRACE(run.limitSeconds);
+        startupOptions.autoStart = 0;
+        if (!IsWindow(dialog_))
+            OpenWindow();
+        startupOptions.autoStart = 1;
+        NextCase();
+        device.names.clear();
+        startupOptions.timeLimitSeconds = run.limitSeconds;
+        MessageRecorder messages;
+        Click(IDC_RECORD);
+        EXPECT_TRUE(Recording());
+        EXPECT_TRUE(IsWaitingForInput());
+        for (DWORD ms = 1000; Recording() && ms < 20000; ms += kWatchdogPeriodMs) {
+            if (ms == run.arrivesAtMs)
+                device.names = {L"USB Audio CODEC"};
+            if (CurrentCaptureStage() == kCapturing)
+                SecondPasses(kStartClock + ms);
+            else
+                Tick(ms);
+        }
+        EXPECT_TRUE(messages.messages().empty());
+        EXPECT_EQ(run.outcome, recordingState.outcome);
+        EXPECT_NEAR(run.silentSeconds, EncodedAt22kMono().silentSeconds, 1.0);
+    }
+    // Someone there is told what is present instead.
+    startupOptions.autoStart = 0;
+    OpenWindow();
+    device.names = kPresent;
+    lstrcpyA(startupOptions.deviceName, "NoSuchDevice");
+    MessageRecorder messages;
+    Click(IDC_RECORD);
+    EXPECT_FALSE(Recording());
+    ASSERT_EQ(1u, messages.messages().size());
+    EXPECT_EQ("名前に「NoSuchDevice」を含む録音デバイスが見つかりませんでした。\n次のデバイスがあります:\n"
+              "Realtek Line In\nUSB Audio CODEC\n",
+              messages.messages()[0].text);
+}
+
 TEST_F(RecordingControlTest, StuckHandlesKeepTheirBuffersAndNeverBlockTheNextDevice)
 {
     const int kLosses = kMostUnclosedDevices - 1;

@@ -12,6 +12,8 @@ from harness import (IDC_16KHZ, IDC_22KHZ, IDC_44KHZ, IDC_COUNTER, IDC_MONO, IDC
                      IDC_REMAIN, IDC_SAVE, IDC_STEREO)
 
 TONE = 441.0
+# What the second line-in plays.
+SECOND_TONE = 882.0
 ROW0 = [f"{k}kbps" for k in (8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160)]
 ROW1 = [f"{k}kbps" for k in (32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320)]
 # An unattended run ends this long after its limit at the latest: the grace, a watchdog tick, and
@@ -228,29 +230,33 @@ class FailureTest(RecorderTestCase):
             time.sleep(0.3)
         return None
 
-    def outage(self, started, kill_at, back_at):
+    def outage(self, started, kill_at, back_at, second=None):
         """Ends the line-in's server at kill_at and brings it back, playing again, at back_at; the
-        counter turns red meanwhile and back once audio flows. The seconds the device took to return,
-        and when, since started, the line-in played again."""
+        counter turns red meanwhile and back once audio flows. With a second tone, the server comes
+        back with its line-ins in the other order, the second one playing that tone and the default.
+        The seconds the device took to return, and when, since started, the line-in played again."""
         signal = self.line_in.tone(120)
+        second_signal = second and self.line_in.tone(120, second)
         time.sleep(max(0, started + kill_at - time.monotonic()))
         self.line_in.stop_server()
         self.assertIsNotNone(self.wait_red(True, back_at - kill_at - 0.5), "the counter turns red")
         time.sleep(max(0, started + back_at - time.monotonic()))
-        self.line_in.restart_server()
+        self.line_in.restart_server(reordered=bool(second))
         self.line_in.play(signal)
+        if second:
+            self.line_in.play(second_signal, "linein2_feed")
         back = time.monotonic() + harness.PLAYER_LATENCY_SECONDS
         recovered = self.wait_red(False, 10)
         self.assertIsNotNone(recovered, "the counter turns back once the device is back")
         return recovered, back - started
 
-    def assertToneAroundGaps(self, path, gaps, seconds):
+    def assertToneAroundGaps(self, path, gaps, seconds, frequency=TONE):
         """The file is about seconds long, and the tone but for one silence starting at each gap's start
         and no longer than the gap plus the recovery."""
         info = harness.media_info(path)
         rate, channels = int(info["sample_rate"]), int(info["channels"])
         samples = harness.decode(path)
-        report = harness.tone_report(samples, rate, channels, TONE)
+        report = harness.tone_report(samples, rate, channels, frequency)
         # A timed run holds its limit or, by the last-second rule, a second less.
         nearest = min(seconds, key=lambda s: abs(s - report["seconds"])) if isinstance(seconds, tuple) else seconds
         self.assertAlmostEqual(nearest, report["seconds"], delta=1.0, msg="the file keeps the wall clock")
@@ -269,7 +275,7 @@ class FailureTest(RecorderTestCase):
             part = first[int(begin * rate) + rate // 10:int(end * rate) - rate // 10]
             crossings += sum(1 for a, b in zip(part, part[1:]) if a < 0 <= b)
             loud += len(part) / rate
-        self.assertAlmostEqual(TONE, crossings / loud, delta=TONE * 0.02, msg="the tone around the gaps")
+        self.assertAlmostEqual(frequency, crossings / loud, delta=frequency * 0.02, msg="the tone around the gaps")
         for (begin, end), (gap_start, gap_seconds) in zip(quiet, gaps):
             self.assertAlmostEqual(gap_start, begin, delta=1.6, msg="the silence begins where the input stopped")
             # The second being filled when the input stopped is lost with it.
@@ -298,6 +304,26 @@ class FailureTest(RecorderTestCase):
               f"after the sink; silences {quiet}")
         for returned, (_, end) in zip(back, quiet):
             self.assertLessEqual(end + 0.1, returned + 1.8, "capture is back within 1.8 s of the line-in")
+
+    def test_chosen_device_is_recorded_and_found_again_by_its_name(self):
+        self.line_in.play_tone(60)
+        self.line_in.play_tone(60, SECOND_TONE, "linein2_feed")
+        time.sleep(harness.SIGNAL_LEAD_SECONDS)
+        program = self.started("/P64_22_1", "/A", "/T20", "/Dsecond-LINE", "chosen.mp3")
+        started = time.monotonic()
+        recovered, back = self.outage(started, 4, 9, second=SECOND_TONE)
+        path = self.assertEndedAfterItsLimit(program, started, 20, "chosen.mp3", RECORDED_WITH_GAPS)
+        self.assertToneAroundGaps(path, [(4, back - 4 + recovered)], (19, 20), SECOND_TONE)
+        program = self.started("/DNoSuchDevice", "none.mp3")
+        self.assertTrue(harness.click(IDC_RECORD))
+        message = harness.read_message(10000)
+        self.assertTrue(message and message.startswith("名前に「NoSuchDevice」を含む録音デバイスが見つかりませんでした。"),
+                        message)
+        self.assertIn("Second-line-in", message, "the devices present are listed")
+        harness.close_window()
+        self.assertEqual(0, program.wait(timeout=30))
+        program = self.started("/A", "/T5", "/DNoSuchDevice", "none.mp3")
+        self.assertEndsAfterTheLimit(program, time.monotonic(), 5, NOTHING_RECORDED)
 
     def test_lost_device_without_a_limit_is_reported_when_stopped(self):
         program, started = self.recording("/P64_22_1", "/A", "bridged.mp3")

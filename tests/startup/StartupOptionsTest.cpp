@@ -31,13 +31,13 @@ protected:
         FreeCommandLine(&argv, argc);
         argc = 0;
         recordingSettings = savedSettings_;
-        startupOptions = StartupOptions{0, 0, 0, {0}, {0}};
+        startupOptions = StartupOptions{0, 0, 0, {0}, {0}, {0}};
     }
 
     int Apply(const std::string& arguments)
     {
         FreeCommandLine(&argv, argc);
-        startupOptions = StartupOptions{0, 0, 0, {0}, {0}};
+        startupOptions = StartupOptions{0, 0, 0, {0}, {0}, {0}};
         SplitCommandLineText(("kanoru.exe " + arguments).c_str(), &argv, &argc);
         return ApplyCommandLine();
     }
@@ -64,8 +64,9 @@ TEST_F(ApplyCommandLineTest, NoArgumentsGiveTheDefaults)
 
 TEST_F(ApplyCommandLineTest, UnattendedRecordingArguments)
 {
-    ASSERT_EQ(0, Apply("\"C:\\My Music\\take.mp3\" /a /t90 /p128_44_2"));
+    ASSERT_EQ(0, Apply("\"C:\\My Music\\take.mp3\" /a /t90 /p128_44_2 \"/dUSB Audio\""));
     EXPECT_STREQ("C:\\My Music\\take.mp3", startupOptions.outputPath);
+    EXPECT_STREQ("USB Audio", startupOptions.deviceName);
     EXPECT_EQ(1, startupOptions.autoStart);
     EXPECT_EQ(1, startupOptions.exitAfterTimeLimit);
     EXPECT_EQ(90u, startupOptions.timeLimitSeconds);

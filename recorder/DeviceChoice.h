@@ -1,0 +1,23 @@
+#pragma once
+
+#include <windows.h>
+#include <mmsystem.h>
+
+// Which wave-input device a recording captures from. Device numbers shift as devices come and go,
+// so the device is found by its name at every open: the first whose name holds the text the user
+// gave, or the default device of the moment the recording started; once found, only a device of
+// that same name.
+struct DeviceChoice {
+    wchar_t wanted[MAX_PATH];  // empty: the default device; longer than any name, it matches none
+    wchar_t name[MAXPNAMELEN];  // the device the recording started on; empty until it has been found
+};
+
+// A new recording's choice: the text of /D (of the system's code page), or the default device.
+void ChooseDevice(DeviceChoice* choice, const char* wanted);
+
+// The number to open now with WAVE_MAPPED, or WAVE_MAPPER when the default device cannot be named;
+// false when the chosen device is not present.
+bool FindChosenDevice(DeviceChoice* choice, UINT* id);
+
+// The names of the devices present, one a line, in the program's code page.
+void ListDevices(char* text, int size);
