@@ -84,7 +84,7 @@ class LineIn:
 
     def restart_server(self, reordered=False):
         """The sound server back after stop_server, as a device plugged in again; it plays nothing yet.
-        Reordered, its two line-ins come back in the other order, the second the default."""
+        Reordered, its two line-ins come back in the other order, the first still the default."""
         subprocess.run([LINE_IN, "restart" if reordered else "start", self.runtime], check=True)
 
     def close(self):

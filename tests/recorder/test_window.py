@@ -233,7 +233,7 @@ class FailureTest(RecorderTestCase):
     def outage(self, started, kill_at, back_at, second=None):
         """Ends the line-in's server at kill_at and brings it back, playing again, at back_at; the
         counter turns red meanwhile and back once audio flows. With a second tone, the server comes
-        back with its line-ins in the other order, the second one playing that tone and the default.
+        back with its line-ins in the other order, the second one playing that tone.
         The seconds the device took to return, and when, since started, the line-in played again."""
         signal = self.line_in.tone(120)
         second_signal = second and self.line_in.tone(120, second)
@@ -306,6 +306,7 @@ class FailureTest(RecorderTestCase):
             self.assertLessEqual(end + 0.1, returned + 1.8, "capture is back within 1.8 s of the line-in")
 
     def test_chosen_device_is_recorded_and_found_again_by_its_name(self):
+        # The second line-in is chosen; the default, the first, plays another tone before and after.
         self.line_in.play_tone(60)
         self.line_in.play_tone(60, SECOND_TONE, "linein2_feed")
         time.sleep(harness.SIGNAL_LEAD_SECONDS)
