@@ -22,6 +22,7 @@
 #include "recorder/WaveInput.h"
 #include "resources/resource.h"
 #include "startup/RecordingSettings.h"
+#include "startup/RunOutcome.h"
 #include "startup/StartupOptions.h"
 #include "tests/support/MessageRecorder.h"
 #include "tests/support/WindowsPaths.h"
@@ -831,6 +832,47 @@ TEST_F(RecordingControlTest, DeviceChangeTriesALostDeviceAtOnce)
 // Losses whose handles refuse to close and whose buffers cannot be unprepared: each handle is kept
 // with its buffers and none stands in the way of the next device, up to the bound on their memory,
 // where silence bridges until one closes; all are let go once they close.
+HANDLE backstopFired;
+volatile LONG backstopCode = -1;
+
+void NoteBackstop(UINT exitCode)
+{
+    backstopCode = static_cast<LONG>(exitCode);
+    SetEvent(backstopFired);
+}
+
+DWORD WINAPI ReleaseTheResetOnceTheBackstopFired(void*)
+{
+    const DWORD kLongestWaitMs = 10000;
+    WaitForSingleObject(backstopFired, kLongestWaitMs);
+    SetEvent(resetReleased);
+    return 0;
+}
+
+// A driver that never returns from the stop's reset holds the window's thread: the backstop, on a
+// thread of its own, still ends the run on time with the ended-early code.
+TEST_F(RecordingControlTest, BackstopEndsARunWhoseDriverNeverAnswers)
+{
+    const DWORD kBackstopMs = 800;
+    backstopFired = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    MessageRecorder messages;
+    Click(IDC_RECORD);
+    SecondPasses(kStartClock + 1000);
+    ResetEvent(resetReleased);
+    device.resetBlocks = true;
+    const DWORD stoppedAt = GetTickCount();
+    ASSERT_TRUE(StartBackstop(kBackstopMs, NoteBackstop));
+    HANDLE releaser = CreateThread(nullptr, 0, ReleaseTheResetOnceTheBackstopFired, nullptr, 0, nullptr);
+    SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(IDC_RECORD, BN_CLICKED), 0);
+    EXPECT_EQ(kEndedEarly, backstopCode) << "the backstop fired while the window's thread hung";
+    EXPECT_GE(GetTickCount() - stoppedAt, kBackstopMs - kWatchdogPeriodMs / 10);
+    device.resetBlocks = false;
+    WaitForSingleObject(releaser, INFINITE);
+    CloseHandle(releaser);
+    CloseHandle(backstopFired);
+    Pump();
+}
+
 // Device numbers shift as devices come and go: the device is found by its name at every open, and a
 // lost one is opened again only under its own name, never as whatever has become the default.
 TEST_F(RecordingControlTest, ChosenDeviceIsFoundByItsNameAtEveryOpen)

@@ -507,6 +507,8 @@ class FailureTest(RecorderTestCase):
         with open(read_only, "rb") as f:
             self.assertEqual(b"an earlier recording", f.read())
         self.assertFalse(os.path.exists(os.path.join(self.folder, "missing")))
+        program = self.started("/P64_22_1", "/A", "/T4", "folder.mp3")
+        self.assertEndsAfterTheLimit(program, time.monotonic(), 4, NOTHING_RECORDED)
 
 
 class RefusalTest(unittest.TestCase):
