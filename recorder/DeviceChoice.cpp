@@ -15,12 +15,12 @@ static bool DeviceName(UINT id, wchar_t name[MAXPNAMELEN])
     return true;
 }
 
-// Whether name holds part, ignoring case as Windows compares names.
+// Whether name holds part, ignoring case and width, as a text typed with the IME on may be full-width.
 static bool NameHolds(const wchar_t* name, const wchar_t* part)
 {
     const int nameLength = lstrlenW(name), partLength = lstrlenW(part);
     for (int at = 0; at + partLength <= nameLength; ++at) {
-        if (CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, name + at, partLength, part, partLength) == CSTR_EQUAL)
+        if (CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE | NORM_IGNOREWIDTH, name + at, partLength, part, partLength) == CSTR_EQUAL)
             return true;
     }
     return false;
@@ -54,23 +54,23 @@ static bool FindByName(const wchar_t* text, bool whole, UINT* id)
 
 bool FindChosenDevice(DeviceChoice* choice, UINT* id)
 {
+    if (choice->name[0] && FindByName(choice->name, true, id))
+        return true;
+    // The user's own text still finds a device that Windows renamed on its return ("2- USB Audio").
+    if (choice->wanted[0])
+        return FindByName(choice->wanted, false, id) && DeviceName(*id, choice->name);
     if (choice->name[0])
-        return FindByName(choice->name, true, id);
-    if (choice->wanted[0]) {
-        if (!FindByName(choice->wanted, false, id))
-            return false;
-    } else {
-        DWORD preferred = 0, status = 0;
-        if (waveInput.message(reinterpret_cast<HWAVEIN>(static_cast<UINT_PTR>(WAVE_MAPPER)), kPreferredDeviceQuery,
-                              reinterpret_cast<DWORD_PTR>(&preferred), reinterpret_cast<DWORD_PTR>(&status)) !=
-                MMSYSERR_NOERROR ||
-            preferred >= waveInput.deviceCount()) {
-            // Without a name the device cannot be told from another: the mapper chooses, as before.
-            *id = WAVE_MAPPER;
-            return true;
-        }
-        *id = preferred;
+        return false;
+    DWORD preferred = 0, status = 0;
+    if (waveInput.message(reinterpret_cast<HWAVEIN>(static_cast<UINT_PTR>(WAVE_MAPPER)), kPreferredDeviceQuery,
+                          reinterpret_cast<DWORD_PTR>(&preferred), reinterpret_cast<DWORD_PTR>(&status)) !=
+            MMSYSERR_NOERROR ||
+        preferred >= waveInput.deviceCount()) {
+        // Without a name the device cannot be told from another: the mapper chooses, as before.
+        *id = WAVE_MAPPER;
+        return true;
     }
+    *id = preferred;
     return DeviceName(*id, choice->name);
 }
 

@@ -37,11 +37,9 @@ static const char kNoSuchDeviceMessage[] = "名前に「%s」を含む録音デ�
 static const char kNoDevicesPresent[] = "(録音デバイスがありません)";
 static const char kGapsMessage[] = "録音中に入力が %d 回途切れました。無音で補った時間: %s";
 
-// No sample has come yet: every one is lower than the first bound and higher than the second.
-static const InputLevel kNothingCaptured = {32767, -32768, 0};
-
 // wsprintfA writes at most 1024 characters: the text and the list are bounded to fit.
 static const int kDeviceListSize = 640;
+static const int kWantedShownSize = 256;
 static const int kNoSuchDeviceMessageSize = 1024;
 
 // Room in the gaps message for its count and its time.
@@ -132,7 +130,7 @@ static void AbandonStart(HWND dialog, const char* message, bool outputMade)
 // "No device named so; these are present", with the text as the user gave it.
 static void FormatNoSuchDeviceMessage(char* text)
 {
-    char wanted[MAX_PATH * 2];
+    char wanted[kWantedShownSize];
     SystemTextToProgramText(startupOptions.deviceName, wanted, sizeof wanted);
     char devices[kDeviceListSize];
     ListDevices(devices, sizeof devices);
@@ -144,7 +142,7 @@ static void StartRecording(HWND dialog)
     RecordingState& s = recordingState;
     s.endReason = kEndedAsAsked;
     s.afterEnd = kStayOpen;
-    s.level = kNothingCaptured;
+    s.level = {};
     const ULONGLONG limitMs = startupOptions.timeLimitSeconds * kMillisecondsPerSecond;
     // From here on even a start that fails keeps the limit of a run that closes itself.
     if (ClosesItselfAfterItsLimit())

@@ -26,10 +26,10 @@ enum EndReason {
 // What follows the end of the recording.
 enum AfterRecording { kStayOpen, kCloseWindow };
 
-// The span of the samples captured so far, to tell a recording whose input stayed silent.
+// How much of the captured audio had any sound in it, to tell a recording whose input stayed silent.
 struct InputLevel {
-    SHORT lowest, highest;
     ULONGLONG bytes;
+    DWORD loudBuffers;
 };
 
 // The running recording; the dialog's thread alone changes it. The device's life is the capture

@@ -10,11 +10,13 @@
 
 static const ULONGLONG kMillisecondsPerSecond = 1000;
 // A muted input gives exact zeros, an unplugged line-in its own noise, some 70 to 90 dB below full
-// scale; the quietest passage of a programme peaks far above 54 dB below it. Spans of the samples
-// (highest less lowest, so that a converter's offset counts for nothing) below this are silence.
+// scale; the quietest passage of a programme peaks far above 54 dB below it. A buffer whose samples
+// span less than this (highest less lowest, so that a converter's offset counts for nothing) is silent.
 static const int kSilentSpan = 128;
 // The moment of a Record pressed and stopped at once says nothing about the input.
 static const ULONGLONG kSilenceJudgedAfterMs = 3000;
+// A device may click once as it is opened: at the start and at each return after a gap.
+static const int kClicksPerOpen = 1;
 
 static ULONGLONG ReadClock()
 {
@@ -90,20 +92,23 @@ static void NoteLevel(const void* data, DWORD bytes)
     InputLevel& level = recordingState.level;
     const SHORT* samples = static_cast<const SHORT*>(data);
     const DWORD looked = bytes < recordingState.format.nAvgBytesPerSec ? bytes : recordingState.format.nAvgBytesPerSec;
+    SHORT lowest = 0, highest = 0;
     for (DWORD index = 0; index < looked / sizeof(SHORT); ++index) {
-        if (samples[index] < level.lowest)
-            level.lowest = samples[index];
-        if (samples[index] > level.highest)
-            level.highest = samples[index];
+        if (index == 0 || samples[index] < lowest)
+            lowest = samples[index];
+        if (index == 0 || samples[index] > highest)
+            highest = samples[index];
     }
     level.bytes += bytes;
+    level.loudBuffers += highest - lowest >= kSilentSpan;
 }
 
 bool InputWasSilent()
 {
     const InputLevel& level = recordingState.level;
+    const ULONGLONG opens = 1 + static_cast<ULONGLONG>(recordingState.clock.gaps);
     return level.bytes >= BytesFor(recordingState.clock, kSilenceJudgedAfterMs) &&
-           level.highest - level.lowest < kSilentSpan;
+           level.loudBuffers <= opens * kClicksPerOpen;
 }
 
 void OnCapturedAudio(HWND dialog, const void* data, DWORD bytes)

@@ -27,6 +27,22 @@ static const DWORD kHungRunWaitMs = kLimitGraceMs + kBackstopMarginMs + kPreviou
 static const DWORD kPreviousRunPollMs = 250;
 static const ULONGLONG kMillisecondsPerSecond = 1000;
 
+// The single-instance lock while this copy holds it; let go of once, by the end or the backstop.
+static HANDLE volatile heldLock;
+
+static void LetGoOfTheLock()
+{
+    if (HANDLE lock = InterlockedExchangePointer(const_cast<HANDLE*>(&heldLock), nullptr))
+        CloseHandle(lock);
+}
+
+// A hung run lets the next one take the lock before it ends, in case a driver keeps the process.
+static void EndHoldingTheLock(UINT exitCode)
+{
+    LetGoOfTheLock();
+    EndThisProcess(exitCode);
+}
+
 // The copy that already runs keeps its recording; it is only brought to the front.
 static void BringRunningCopyToFront()
 {
@@ -56,8 +72,11 @@ static int RunRecorder(HINSTANCE module)
     if (ApplyCommandLine() == kStartupRefused)
         return kRefused;
     UseSystemWaveInput();
-    if (!CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_RECORDER), nullptr, RecorderDialogProcedure, 0))
-        return kRefused;
+    if (!CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_RECORDER), nullptr, RecorderDialogProcedure, 0)) {
+        NoteRunOutcome(kNothingRecorded);
+        UnloadEncoderLibrary();
+        return IsUnattendedRun() ? RunExitCode() : kRefused;
+    }
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
@@ -103,11 +122,13 @@ int RunApplication(HINSTANCE module)
         return RunExitCode();
     }
     // Whatever hangs from here on costs this run, never the next.
+    heldLock = alreadyHeld ? nullptr : mutex;
     if (!alreadyHeld && IsUnattendedRun())
         StartBackstop(startupOptions.timeLimitSeconds * kMillisecondsPerSecond + kLimitGraceMs + kBackstopMarginMs,
-                      EndThisProcess);
+                      EndHoldingTheLock);
     const int exitCode = alreadyHeld ? RunExitCode() : RunRecorder(module);
-    if (mutex)
+    if (alreadyHeld && mutex)
         CloseHandle(mutex);
+    LetGoOfTheLock();
     return exitCode;
 }

@@ -39,7 +39,8 @@ static DWORD WINAPI WaitThenEnd(void*)
         Sleep(step);
         left -= step;
     }
-    backstop.end(kEndedEarly);
+    NoteRunOutcome(kEndedEarly);
+    backstop.end(static_cast<UINT>(worstOutcome));
     return 0;
 }
 

@@ -27,6 +27,6 @@ const DWORD kBackstopMarginMs = 30000;
 typedef void (*ProcessEnd)(UINT exitCode);
 void EndThisProcess(UINT exitCode);
 
-// From a thread that waits on nothing else: afterMs from now, end(kEndedEarly). False when no
-// thread could be had.
+// From a thread that waits on nothing else: afterMs from now, end with the worst outcome, at least
+// kEndedEarly. False when no thread could be had.
 bool StartBackstop(ULONGLONG afterMs, ProcessEnd end);
