@@ -75,6 +75,9 @@ static int CreateBuffer(HWAVEIN device, DWORD bytes, WAVEHDR** buffer)
 // Hands the buffer of slot to the device; what the device answered.
 static MMRESULT HandToDevice(int slot)
 {
+    // What a lost device counts as written is its last audio: a count from the buffer's previous
+    // round must not pass for it.
+    capture.buffers[slot]->dwBytesRecorded = 0;
     const MMRESULT result = waveInput.addBuffer(capture.device, capture.buffers[slot], sizeof(WAVEHDR));
     if (result != MMSYSERR_NOERROR)
         return result;
@@ -137,10 +140,28 @@ static bool CloseDevice()
     return false;
 }
 
-// A lost device, with every buffer but one in hand, goes to the thread that tears devices down:
-// its driver may block in any call now.
-static void LetGoOfLostDevice()
+// The buffer, of those in place, that the device was given first, or -1.
+static int OldestIn(BufferPlace place)
 {
+    int oldest = -1;
+    for (int slot = 0; slot < kCaptureBuffers; ++slot) {
+        if (capture.buffers[slot] && capture.places[slot] == place &&
+            (oldest < 0 || static_cast<LONG>(capture.handedOver[slot] - capture.handedOver[oldest]) < 0))
+            oldest = slot;
+    }
+    return oldest;
+}
+
+// A lost device, with every buffer but one in hand, goes to the thread that tears devices down:
+// its driver may block in any call now. Given rescueWaitMs, what it wrote to the buffers it was
+// filling, read there once its reset has been tried within that time, is handed to the recording.
+static void HandOverLostDevice(DWORD rescueWaitMs)
+{
+    WAVEHDR* unfinished[kCaptureBuffers] = {};
+    for (int slot = OldestIn(kBufferKept), count = 0; slot >= 0; slot = OldestIn(kBufferKept)) {
+        unfinished[count++] = capture.buffers[slot];
+        capture.places[slot] = kBufferReturned;
+    }
     WAVEHDR* kept[kCaptureBuffers] = {};
     for (int slot = 0; slot < kCaptureBuffers; ++slot) {
         if (capture.places[slot] != kBufferInHand)
@@ -148,8 +169,12 @@ static void LetGoOfLostDevice()
         capture.buffers[slot] = nullptr;
     }
     capture.buffersInDevice = 0;
-    LetGoOfDevice(capture.device, kept);
+    char* audio = nullptr;
+    const DWORD bytes = LetGoOfLostDevice(capture.device, kept, unfinished, rescueWaitMs, &audio);
     capture.device = nullptr;
+    if (bytes > 0)
+        OnCapturedAudio(capture.dialog, audio, bytes);
+    FreeRescuedAudio(audio);
 }
 
 // Hands a finished buffer's bytes to the recording. The buffer counts as in hand meanwhile: the
@@ -159,30 +184,15 @@ static void HandOver(int slot)
     WAVEHDR* header = capture.buffers[slot];
     capture.places[slot] = kBufferInHand;
     --capture.buffersInDevice;
-    // A driver that claims more than the buffer holds is not believed past the buffer's end.
-    const DWORD recorded = header->dwBytesRecorded < header->dwBufferLength ? header->dwBytesRecorded
-                                                                            : header->dwBufferLength;
-    OnCapturedAudio(capture.dialog, header->lpData, recorded);
+    OnCapturedAudio(capture.dialog, header->lpData, BytesRecordedIn(header));
     capture.places[slot] = kBufferReturned;
-}
-
-// The buffer the device was given first among those it still holds, or -1.
-static int OldestInDevice()
-{
-    int oldest = -1;
-    for (int slot = 0; slot < kCaptureBuffers; ++slot) {
-        if (capture.buffers[slot] && capture.places[slot] == kBufferInDevice &&
-            (oldest < 0 || static_cast<LONG>(capture.handedOver[slot] - capture.handedOver[oldest]) < 0))
-            oldest = slot;
-    }
-    return oldest;
 }
 
 // After a reset, or at a loss: each buffer the device marked done is back, in the order it was
 // filled (with its bytes kept when asked); one it did not mark is left to it.
 static void TakeBackBuffers(bool keepBytes)
 {
-    for (int slot = OldestInDevice(); slot >= 0; slot = OldestInDevice()) {
+    for (int slot = OldestIn(kBufferInDevice); slot >= 0; slot = OldestIn(kBufferInDevice)) {
         if (!(capture.buffers[slot]->dwFlags & WHDR_DONE)) {
             capture.places[slot] = kBufferKept;
             --capture.buffersInDevice;
@@ -286,15 +296,15 @@ static void Advance()
     if (capture.stage == kCaptureStopping && capture.buffersInDevice == 0 && !capture.deviceLost) {
         CloseAfterStop();
     } else if (capture.stage == kCaptureStopping && capture.deviceLost) {
-        LetGoOfLostDevice();
+        HandOverLostDevice(0);
         EndCapture();
     } else if (capture.stage == kWaitingForDevice && capture.device) {
-        LetGoOfLostDevice();
+        HandOverLostDevice(0);
     }
 }
 
-// The device stopped delivering: what it finished is kept, what it holds is left to it, and it is
-// opened again later.
+// The device stopped delivering: what it finished is kept, and what it had written to the buffer it
+// was filling; what it holds is left to it, and it is opened again later.
 static void LoseDevice()
 {
     const DWORD now = waveInput.now();
@@ -303,6 +313,9 @@ static void LoseDevice()
     capture.lostAt = capture.nextReopen = now;
     capture.lastReopen = now - kSoonestReopenMs;
     TakeBackBuffers(true);
+    // Inside a buffer's handover the device is let go once that ends, and its last audio with it.
+    if (capture.stage == kWaitingForDevice && capture.device && !AnyInHand())
+        HandOverLostDevice(kLostAudioWaitMs);
     if (capture.stage == kWaitingForDevice)
         OnCaptureLost(capture.dialog);
     Advance();
@@ -330,7 +343,7 @@ void StopCapture()
 void AbandonCapture()
 {
     if (capture.device)
-        LetGoOfLostDevice();
+        HandOverLostDevice(0);
     capture.stage = kCaptureIdle;
 }
 
@@ -400,7 +413,7 @@ void OnCaptureTick()
             EndCapture();
         break;
     case kWaitingForDevice:
-        if (!capture.device && static_cast<LONG>(now - capture.nextReopen) >= 0)
+        if (!capture.device && static_cast<LONG>(now + kTickSlackMs - capture.nextReopen) >= 0)
             TryReopen(now);
         break;
     case kCaptureIdle:

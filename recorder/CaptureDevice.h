@@ -28,6 +28,11 @@ const DWORD kFirstBufferDueMs = 3000;
 // A device that has not answered the stop's reset or close this long is given up.
 const DWORD kDeviceAnswerMs = 4000;
 
+// What a lost device wrote to the buffer it was filling, up to a second of audio from before the
+// loss, is read once its reset on the teardown thread has been tried. A driver that answers at all
+// answers in milliseconds; one that hangs costs the window's thread no more than this, once a loss.
+const DWORD kLostAudioWaitMs = 200;
+
 // Before an open, devices that refused to close get this long for another try; a driver that
 // blocks in it costs the open no more.
 const DWORD kRetryBeforeOpenMs = 100;
@@ -36,6 +41,9 @@ const DWORD kRetryBeforeOpenMs = 100;
 // more than itself; an open of a device that is not there fails at once in the system's own
 // enumeration, so a try a second costs a driver that is being re-enumerated nothing worth sparing.
 const DWORD kReopenIntervalMs = 1000;
+// The watchdog's ticks fall a few milliseconds early or late: a reopen due this little after a tick
+// is tried at it, so that the cadence stays a second rather than slipping to two.
+const DWORD kTickSlackMs = 100;
 // Windows tells every window of a change to its devices, several times for one arrival: a lost
 // device is tried at once, but no sooner than this after the previous try.
 const DWORD kSoonestReopenMs = 250;

@@ -5,6 +5,16 @@
 struct UnclosedDevice {
     HWAVEIN device;
     WAVEHDR* kept[kCaptureBuffers];
+    // Those of kept a lost device was filling, until its first reset has handed them back.
+    WAVEHDR* unfinished[kCaptureBuffers];
+};
+
+// The audio the window's thread awaits from a lost device's first reset.
+struct Rescue {
+    HWAVEIN device;  // null when none is awaited
+    char* audio;
+    DWORD bytes;
+    bool ready;
 };
 
 // The devices, changed under the lock: handed over by the window's thread, torn down by the
@@ -12,6 +22,7 @@ struct UnclosedDevice {
 struct Teardown {
     CRITICAL_SECTION lock;
     UnclosedDevice devices[kMostUnclosedDevices];
+    Rescue rescue;
     HANDLE thread;
     HANDLE wake;
     volatile LONG asked;  // tries asked for
@@ -29,6 +40,14 @@ void FreeCaptureBuffer(WAVEHDR* header)
     HeapFree(heap, 0, header);
 }
 
+DWORD BytesRecordedIn(const WAVEHDR* header)
+{
+    if (!header)
+        return 0;
+    // A driver that claims more than the buffer holds is not believed past the buffer's end.
+    return header->dwBytesRecorded < header->dwBufferLength ? header->dwBytesRecorded : header->dwBufferLength;
+}
+
 void FreeCaptureBuffers(WAVEHDR* kept[kCaptureBuffers])
 {
     for (int slot = 0; slot < kCaptureBuffers; ++slot) {
@@ -38,10 +57,38 @@ void FreeCaptureBuffers(WAVEHDR* kept[kCaptureBuffers])
     }
 }
 
+// What the device wrote to the buffers it was filling is copied out, in their order, for the
+// window's thread if it still waits for it. A driver whose reset fails, as one whose device has
+// gone, does not mark them done, yet counts what it wrote; nothing writes there any more but it.
+static void RescueUnfinishedAudio(UnclosedDevice* place)
+{
+    DWORD bytes = 0;
+    for (const WAVEHDR* header : place->unfinished)
+        bytes += BytesRecordedIn(header);
+    char* audio = bytes ? static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, bytes)) : nullptr;
+    DWORD copied = 0;
+    for (WAVEHDR*& header : place->unfinished) {
+        if (audio && header)
+            CopyMemory(audio + copied, header->lpData, BytesRecordedIn(header));
+        copied += BytesRecordedIn(header);
+        header = nullptr;
+    }
+    EnterCriticalSection(&teardown.lock);
+    if (teardown.rescue.device == place->device && !teardown.rescue.ready) {
+        teardown.rescue.audio = audio;
+        teardown.rescue.bytes = audio ? bytes : 0;
+        teardown.rescue.ready = true;
+        audio = nullptr;
+    }
+    LeaveCriticalSection(&teardown.lock);
+    FreeRescuedAudio(audio);
+}
+
 // One try at one device: its reset, each buffer it gives up, its close. True when it closed.
 static bool TryToClose(UnclosedDevice* place)
 {
     waveInput.reset(place->device);
+    RescueUnfinishedAudio(place);
     for (WAVEHDR*& header : place->kept) {
         if (header && waveInput.unprepareHeader(place->device, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR) {
             FreeCaptureBuffer(header);
@@ -113,11 +160,12 @@ static UnclosedDevice* EmptyPlace()
 
 // A device is opened only while a place is empty, so the one being let go always finds one;
 // were none left, its buffers would stay allocated rather than be freed under a driver that may write.
-void LetGoOfDevice(HWAVEIN device, WAVEHDR* const kept[kCaptureBuffers])
+static void HandOverDevice(HWAVEIN device, WAVEHDR* const kept[kCaptureBuffers],
+                           WAVEHDR* const unfinished[kCaptureBuffers])
 {
     // Without a thread of its own the device is tried here, once; its buffers stay allocated if it refuses.
     if (!TeardownReady()) {
-        UnclosedDevice place = {device, {}};
+        UnclosedDevice place = {device, {}, {}};
         for (int slot = 0; slot < kCaptureBuffers; ++slot)
             place.kept[slot] = kept[slot];
         TryToClose(&place);
@@ -127,11 +175,55 @@ void LetGoOfDevice(HWAVEIN device, WAVEHDR* const kept[kCaptureBuffers])
     UnclosedDevice* place = EmptyPlace();
     if (place) {
         place->device = device;
-        for (int slot = 0; slot < kCaptureBuffers; ++slot)
+        for (int slot = 0; slot < kCaptureBuffers; ++slot) {
             place->kept[slot] = kept[slot];
+            place->unfinished[slot] = unfinished ? unfinished[slot] : nullptr;
+        }
     }
     LeaveCriticalSection(&teardown.lock);
     AskForATry();
+}
+
+void LetGoOfDevice(HWAVEIN device, WAVEHDR* const kept[kCaptureBuffers])
+{
+    HandOverDevice(device, kept, nullptr);
+}
+
+static bool RescueReady()
+{
+    EnterCriticalSection(&teardown.lock);
+    const bool ready = teardown.rescue.ready;
+    LeaveCriticalSection(&teardown.lock);
+    return ready;
+}
+
+DWORD LetGoOfLostDevice(HWAVEIN device, WAVEHDR* const kept[kCaptureBuffers],
+                        WAVEHDR* const unfinished[kCaptureBuffers], DWORD waitMs, char** audio)
+{
+    *audio = nullptr;
+    if (waitMs == 0 || !TeardownReady()) {
+        LetGoOfDevice(device, kept);
+        return 0;
+    }
+    EnterCriticalSection(&teardown.lock);
+    teardown.rescue = Rescue{device, nullptr, 0, false};
+    LeaveCriticalSection(&teardown.lock);
+    HandOverDevice(device, kept, unfinished);
+    const DWORD started = GetTickCount();
+    while (!RescueReady() && GetTickCount() - started < waitMs)
+        Sleep(kIdlePollMs);
+    EnterCriticalSection(&teardown.lock);
+    *audio = teardown.rescue.audio;
+    const DWORD bytes = teardown.rescue.bytes;
+    teardown.rescue = Rescue{};
+    LeaveCriticalSection(&teardown.lock);
+    return bytes;
+}
+
+void FreeRescuedAudio(char* audio)
+{
+    if (audio)
+        HeapFree(GetProcessHeap(), 0, audio);
 }
 
 bool UnclosedDevicesBusy()

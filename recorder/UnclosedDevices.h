@@ -21,12 +21,24 @@ const DWORD kUnclosedRetryMs = 2000;
 // Frees a capture buffer: its block, then its header.
 void FreeCaptureBuffer(WAVEHDR* header);
 
+// The bytes the device says it wrote to a buffer, never past its end; 0 for none.
+DWORD BytesRecordedIn(const WAVEHDR* header);
+
 // Frees each buffer of kept that is there, and empties its place.
 void FreeCaptureBuffers(WAVEHDR* kept[kCaptureBuffers]);
 
 // Hands device over, with the buffers of kept (null where none): it is reset, each buffer it gives
 // up unprepared and freed, and it is closed, with the rest of its buffers freed once it has.
 void LetGoOfDevice(HWAVEIN device, WAVEHDR* const kept[kCaptureBuffers]);
+
+// Lets go of a device lost while it was filling the buffers of unfinished (those of kept it still
+// held, in the order it fills them), as LetGoOfDevice does: what it wrote to them, read once its
+// reset on the teardown thread has been tried within waitMs, is copied to *audio, whose bytes are
+// returned (0 and null for none); what comes later is dropped. Freed with FreeRescuedAudio.
+DWORD LetGoOfLostDevice(HWAVEIN device, WAVEHDR* const kept[kCaptureBuffers],
+                        WAVEHDR* const unfinished[kCaptureBuffers], DWORD waitMs, char** audio);
+
+void FreeRescuedAudio(char* audio);
 
 // Asks for another try at the devices that have not closed; waits for it at most waitMs.
 void RetryUnclosedDevices(DWORD waitMs);

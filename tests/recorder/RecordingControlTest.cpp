@@ -61,6 +61,9 @@ struct ScriptedDevice {
     DWORD now;
     DWORD msPerReading;
     DWORD bytesAtReset;
+    // What a lost device wrote to the buffer it was filling; its reset fails, as Wine's does once
+    // its sound server has gone.
+    DWORD bytesWrittenWhenLost;
     std::vector<EXECUTION_STATE> executionStates;
     std::vector<std::wstring> shutdownBlocks;  // each reason set, and an empty one for each cleared
 };
@@ -98,16 +101,21 @@ std::deque<WAVEHDR*>* HeldBy(HWAVEIN handle)
     return found == device.open.end() ? nullptr : &found->second;
 }
 
-void HandBack(HWAVEIN handle, WAVEHDR* header, DWORD bytes)
+// Audio, two sample values in turn, so that the encoder can tell it from the silence that stands
+// in for a gap and the level from a muted input's.
+void Write(WAVEHDR* header, DWORD bytes)
 {
-    EXPECT_TRUE(HeldBy(handle)) << "a notification after the close";
     header->dwBytesRecorded = bytes;
-    header->dwFlags |= WHDR_DONE;
-    // Audio, two sample values in turn, so that the encoder can tell it from the silence that stands
-    // in for a gap and the level from a muted input's.
     const BYTE kAudio[] = {0x11, 0x11, 0x55, 0x55};
     for (DWORD index = 0; index < bytes && index < header->dwBufferLength; ++index)
         header->lpData[index] = device.quiet ? 0 : kAudio[index % sizeof kAudio];
+}
+
+void HandBack(HWAVEIN handle, WAVEHDR* header, DWORD bytes)
+{
+    EXPECT_TRUE(HeldBy(handle)) << "a notification after the close";
+    Write(header, bytes);
+    header->dwFlags |= WHDR_DONE;
     PostMessageA(device.dialog, MM_WIM_DATA, reinterpret_cast<WPARAM>(handle), reinterpret_cast<LPARAM>(header));
 }
 
@@ -226,6 +234,10 @@ MMRESULT WINAPI Reset(HWAVEIN handle)
         ++device.resets;
         if (device.resetFails)
             return MMSYSERR_NODRIVER;
+        if (device.lost && device.bytesWrittenWhenLost && !held.empty()) {
+            Write(held.front(), device.bytesWrittenWhenLost);
+            return MMSYSERR_NODRIVER;
+        }
         for (bool first = true; !device.lost && !held.empty(); first = false) {
             HandBack(handle, held.front(), first ? device.bytesAtReset : 0);
             held.pop_front();
@@ -723,20 +735,26 @@ TEST_F(RecordingControlTest, LostDeviceIsBridgedWithSilenceAndOpenedAgain)
         std::vector<size_t> handlesOpenAtOpens;
         DWORD stopAtMs;
         const char* silence;
+        DWORD bytesAtReset;  // of the buffer it was filling at the loss
     };
-    const DWORD kAbsentMs = 12000;
+    const DWORD kAbsentMs = 12000, kAlmostASecond = 40000;
     const Loss kLosses[] = {
         // Its handle holds the buffers it never gave back until it can close, once the device is back.
         {"vanishes for eleven seconds", false, false, 0, 0, kAbsentMs, 0,
-         {0, 5000, 6000, 7000, 8000, 9000, 10000, 11000, 12000}, {0, 1, 1, 1, 1, 1, 1, 1, 0}, 16000, "00:00:11"},
-        {"refuses a buffer", true, false, 0, 0, 3000, 0, {0, 2000, 3000}, {0, 0, 0}, 7000, "00:00:01"},
+         {0, 5000, 6000, 7000, 8000, 9000, 10000, 11000, 12000}, {0, 1, 1, 1, 1, 1, 1, 1, 0}, 16000, "00:00:11", 0},
+        // Its last audio comes before the silence, which shrinks by as much.
+        {"vanishes, most of a second written to the buffer its reset cannot hand back", false, false, 0, 0, kAbsentMs, 0,
+         {0, 5000, 6000, 7000, 8000, 9000, 10000, 11000, 12000}, {0, 1, 1, 1, 1, 1, 1, 1, 0}, 16000, "00:00:10",
+         kAlmostASecond},
+        {"refuses a buffer", true, false, 0, 0, 3000, 0, {0, 2000, 3000}, {0, 0, 0}, 7000, "00:00:01", 0},
         // The handle that refused to close is tried again before each open, until it closes.
-        {"its close keeps failing", true, false, 2, 0, 3000, 0, {0, 2000, 3000}, {0, 1, 0}, 7000, "00:00:01"},
+        {"its close keeps failing", true, false, 2, 0, 3000, 0, {0, 2000, 3000}, {0, 1, 0}, 7000, "00:00:01", 0},
         // The reopened device takes its time to start; silence stands in for it.
-        {"starts slowly once it is back", true, false, 0, 0, 3000, 600, {0, 2000, 3000}, {0, 0, 0}, 7000, "00:00:01"},
+        {"starts slowly once it is back", true, false, 0, 0, 3000, 600, {0, 2000, 3000}, {0, 0, 0}, 7000, "00:00:01", 0},
         {"reopens fail several times", true, false, 0, 3, 3000, 0, {0, 2000, 3000, 4000, 5000}, {0, 0, 0, 0, 0}, 11000,
-         "00:00:03"},
-        {"a finished buffer waits at the loss", false, true, 0, 0, 4000, 0, {0, 5000}, {0, 0}, 8000, "00:00:03"},
+         "00:00:03", 0},
+        {"a finished buffer waits at the loss, its reset handing back the next", false, true, 0, 0, 4000, 0, {0, 5000},
+         {0, 0}, 8000, "00:00:02", kPartialBytes},
     };
     for (const Loss& loss : kLosses) {
         SCOPED_TRACE(loss.name);
@@ -757,6 +775,7 @@ TEST_F(RecordingControlTest, LostDeviceIsBridgedWithSilenceAndOpenedAgain)
         device.closesToRefuse = loss.closesToRefuse;
         device.opensToRefuse = loss.opensToRefuse;
         device.lost = !loss.refusesABuffer && !loss.finishedButUnhandled;
+        device.bytesAtReset = device.bytesWrittenWhenLost = loss.bytesAtReset;
         bool redSeen = false;
         for (DWORD ms = 2000; ms <= loss.stopAtMs; ms += kWatchdogPeriodMs) {
             device.now = kStartClock + ms;
@@ -806,32 +825,6 @@ TEST_F(RecordingControlTest, LostDeviceIsBridgedWithSilenceAndOpenedAgain)
     }
 }
 
-// A notice that the devices changed tries a lost device at once, but not twice within a quarter second.
-TEST_F(RecordingControlTest, DeviceChangeTriesALostDeviceAtOnce)
-{
-    MessageRecorder messages;
-    Click(IDC_RECORD);
-    SecondPasses(kStartClock + 1000);
-    device.lost = true;
-    for (DWORD ms = 2000; ms <= 4000; ms += kWatchdogPeriodMs)
-        Tick(ms);
-    ASSERT_EQ(kWaitingForDevice, CurrentCaptureStage());
-    for (DWORD ms : {4400, 4500, 4700}) {
-        device.now = kStartClock + ms;
-        device.lost = ms < 4500;
-        const size_t opens = device.opensAt.size();
-        SendMessageA(dialog_, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
-        EXPECT_EQ(opens, device.opensAt.size()) << "nothing is opened while Windows waits for the answer";
-        Pump();
-    }
-    EXPECT_EQ(kCapturing, CurrentCaptureStage());
-    EXPECT_EQ((std::vector<DWORD>{0, 4400, 4700}), device.opensAt);
-    Click(IDC_RECORD);
-}
-
-// Losses whose handles refuse to close and whose buffers cannot be unprepared: each handle is kept
-// with its buffers and none stands in the way of the next device, up to the bound on their memory,
-// where silence bridges until one closes; all are let go once they close.
 volatile LONG backstopCode = -1;
 
 // The run's end, in place of the process's: the hung reset returns only once it has come.
@@ -946,6 +939,33 @@ TEST_F(RecordingControlTest, ChosenDeviceIsFoundByItsNameAtEveryOpen)
               messages.messages()[0].text);
 }
 
+// A lost device is tried at every tick, however early or late each falls, and at once when Windows
+// says its devices changed, but not twice within a quarter second.
+TEST_F(RecordingControlTest, LostDeviceIsTriedAtEveryTickAndAtEveryDeviceChange)
+{
+    MessageRecorder messages;
+    Click(IDC_RECORD);
+    SecondPasses(kStartClock + 1000);
+    device.lost = true;
+    for (DWORD ms : {2000, 3000, 4000, 4995, 6000, 6990, 8000})
+        Tick(ms);
+    ASSERT_EQ(kWaitingForDevice, CurrentCaptureStage());
+    for (DWORD ms : {8400, 8500, 8700}) {
+        device.now = kStartClock + ms;
+        device.lost = ms < 8500;
+        const size_t opens = device.opensAt.size();
+        SendMessageA(dialog_, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+        EXPECT_EQ(opens, device.opensAt.size()) << "nothing is opened while Windows waits for the answer";
+        Pump();
+    }
+    EXPECT_EQ(kCapturing, CurrentCaptureStage());
+    EXPECT_EQ((std::vector<DWORD>{0, 4995, 6000, 6990, 8000, 8400, 8700}), device.opensAt);
+    Click(IDC_RECORD);
+}
+
+// Losses whose handles refuse to close and whose buffers cannot be unprepared: each handle is kept
+// with its buffers and none stands in the way of the next device, up to the bound on their memory,
+// where silence bridges until one closes; all are let go once they close.
 TEST_F(RecordingControlTest, StuckHandlesKeepTheirBuffersAndNeverBlockTheNextDevice)
 {
     const int kLosses = kMostUnclosedDevices - 1;

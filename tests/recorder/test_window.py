@@ -250,9 +250,9 @@ class FailureTest(RecorderTestCase):
         self.assertIsNotNone(recovered, "the counter turns back once the device is back")
         return recovered, back - started
 
-    def assertToneAroundGaps(self, path, gaps, seconds, frequency=TONE):
+    def assertToneAroundGaps(self, path, gaps, seconds, frequency=TONE, recovery=1.5):
         """The file is about seconds long, and the tone but for one silence starting at each gap's start
-        and no longer than the gap plus the recovery."""
+        and no longer than the gap plus recovery."""
         info = harness.media_info(path)
         rate, channels = int(info["sample_rate"]), int(info["channels"])
         samples = harness.decode(path)
@@ -278,8 +278,7 @@ class FailureTest(RecorderTestCase):
         self.assertAlmostEqual(frequency, crossings / loud, delta=frequency * 0.02, msg="the tone around the gaps")
         for (begin, end), (gap_start, gap_seconds) in zip(quiet, gaps):
             self.assertAlmostEqual(gap_start, begin, delta=1.6, msg="the silence begins where the input stopped")
-            # The second being filled when the input stopped is lost with it.
-            self.assertLess(end + 0.1 - begin, gap_seconds + 1.5, "no longer than the gap and the recovery")
+            self.assertLess(end + 0.1 - begin, gap_seconds + recovery, "no longer than the gap and the recovery")
         return quiet
 
     def test_lost_device_is_bridged_and_the_unattended_recording_goes_on(self):
@@ -298,8 +297,9 @@ class FailureTest(RecorderTestCase):
         stall_recovered = self.wait_red(False, 6)
         self.assertIsNotNone(stall_recovered, "the counter turns back once the sink runs again")
         path = self.assertEndedAfterItsLimit(program, started, 40, "bridged.mp3", RECORDED_WITH_GAPS)
-        gaps = [(kill_at, returned - kill_at + late) for (kill_at, _), returned, late in zip(outages, back, recovered)]
-        quiet = self.assertToneAroundGaps(path, gaps + [(26, 6 + stall_recovered)], (39, 40))
+        # What the device was filling as it vanished is kept: each silence is its outage and capture's return.
+        gaps = [(kill_at, returned - kill_at) for (kill_at, _), returned in zip(outages, back)]
+        quiet = self.assertToneAroundGaps(path, gaps + [(26, 6 + stall_recovered)], (39, 40), recovery=1.8)
         print(f"bridged: line-in back at {back} s, the counter back {recovered} s after it, {stall_recovered:.1f} s "
               f"after the sink; silences {quiet}")
         for returned, (_, end) in zip(back, quiet):
