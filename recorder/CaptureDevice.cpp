@@ -152,10 +152,16 @@ static int OldestIn(BufferPlace place)
     return oldest;
 }
 
+// Whole sample frames of bytes: a count that ends inside a frame would shift every later sample.
+static DWORD WholeFrames(DWORD bytes)
+{
+    return bytes - bytes % capture.format.nBlockAlign;
+}
+
 // A lost device, with every buffer but one in hand, goes to the thread that tears devices down:
 // its driver may block in any call now. Given rescueWaitMs, what it wrote to the buffers it was
-// filling, read there once its reset has been tried within that time, is handed to the recording.
-static void HandOverLostDevice(DWORD rescueWaitMs)
+// filling, read there once its reset has been tried within that time, is returned in *audio.
+static DWORD HandOverLostDevice(DWORD rescueWaitMs, char** audio)
 {
     WAVEHDR* unfinished[kCaptureBuffers] = {};
     for (int slot = OldestIn(kBufferKept), count = 0; slot >= 0; slot = OldestIn(kBufferKept)) {
@@ -169,12 +175,15 @@ static void HandOverLostDevice(DWORD rescueWaitMs)
         capture.buffers[slot] = nullptr;
     }
     capture.buffersInDevice = 0;
-    char* audio = nullptr;
-    const DWORD bytes = LetGoOfLostDevice(capture.device, kept, unfinished, rescueWaitMs, &audio);
+    const DWORD bytes = LetGoOfLostDevice(capture.device, kept, unfinished, rescueWaitMs, audio);
     capture.device = nullptr;
-    if (bytes > 0)
-        OnCapturedAudio(capture.dialog, audio, bytes);
-    FreeRescuedAudio(audio);
+    return WholeFrames(bytes);
+}
+
+static void HandOverLostDevice()
+{
+    char* audio = nullptr;
+    HandOverLostDevice(0, &audio);
 }
 
 // Hands a finished buffer's bytes to the recording. The buffer counts as in hand meanwhile: the
@@ -184,7 +193,7 @@ static void HandOver(int slot)
     WAVEHDR* header = capture.buffers[slot];
     capture.places[slot] = kBufferInHand;
     --capture.buffersInDevice;
-    OnCapturedAudio(capture.dialog, header->lpData, BytesRecordedIn(header));
+    OnCapturedAudio(capture.dialog, header->lpData, WholeFrames(BytesRecordedIn(header)));
     capture.places[slot] = kBufferReturned;
 }
 
@@ -266,7 +275,7 @@ void WaitForCaptureDevice(HWND dialog, const WAVEFORMATEX* format)
     capture.stage = kWaitingForDevice;
     capture.lostAt = capture.lastReopen = now;
     capture.nextReopen = now + kReopenIntervalMs;
-    OnCaptureLost(dialog);
+    OnCaptureLost(dialog, nullptr, 0);
 }
 
 static void EndCapture()
@@ -296,10 +305,10 @@ static void Advance()
     if (capture.stage == kCaptureStopping && capture.buffersInDevice == 0 && !capture.deviceLost) {
         CloseAfterStop();
     } else if (capture.stage == kCaptureStopping && capture.deviceLost) {
-        HandOverLostDevice(0);
+        HandOverLostDevice();
         EndCapture();
     } else if (capture.stage == kWaitingForDevice && capture.device) {
-        HandOverLostDevice(0);
+        HandOverLostDevice();
     }
 }
 
@@ -313,11 +322,15 @@ static void LoseDevice()
     capture.lostAt = capture.nextReopen = now;
     capture.lastReopen = now - kSoonestReopenMs;
     TakeBackBuffers(true);
-    // Inside a buffer's handover the device is let go once that ends, and its last audio with it.
+    // Inside a buffer's handover the device is let go once that ends, when the loss's silence is
+    // already queued: what it was filling is not kept then.
+    char* lastAudio = nullptr;
+    DWORD lastBytes = 0;
     if (capture.stage == kWaitingForDevice && capture.device && !AnyInHand())
-        HandOverLostDevice(kLostAudioWaitMs);
+        lastBytes = HandOverLostDevice(kLostAudioWaitMs, &lastAudio);
     if (capture.stage == kWaitingForDevice)
-        OnCaptureLost(capture.dialog);
+        OnCaptureLost(capture.dialog, lastAudio, lastBytes);
+    FreeRescuedAudio(lastAudio);
     Advance();
 }
 
@@ -343,7 +356,7 @@ void StopCapture()
 void AbandonCapture()
 {
     if (capture.device)
-        HandOverLostDevice(0);
+        HandOverLostDevice();
     capture.stage = kCaptureIdle;
 }
 

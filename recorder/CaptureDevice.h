@@ -41,9 +41,9 @@ const DWORD kRetryBeforeOpenMs = 100;
 // more than itself; an open of a device that is not there fails at once in the system's own
 // enumeration, so a try a second costs a driver that is being re-enumerated nothing worth sparing.
 const DWORD kReopenIntervalMs = 1000;
-// The watchdog's ticks fall a few milliseconds early or late: a reopen due this little after a tick
+// The watchdog's ticks, a second apart, fall early or late: a reopen due within half a tick of one
 // is tried at it, so that the cadence stays a second rather than slipping to two.
-const DWORD kTickSlackMs = 100;
+const DWORD kTickSlackMs = 500;
 // Windows tells every window of a change to its devices, several times for one arrival: a lost
 // device is tried at once, but no sooner than this after the previous try.
 const DWORD kSoonestReopenMs = 250;
@@ -92,7 +92,8 @@ void OnDevicesChanged();
 void GiveDeviceGrace();
 
 // Supplied by the recording control: the bytes of a buffer the device finished (any message that
-// they bring may run a message loop), the device lost, and capture ended after the stop.
+// they bring may run a message loop), the device lost with what it last wrote (or nothing), and
+// capture ended after the stop.
 void OnCapturedAudio(HWND dialog, const void* data, DWORD bytes);
-void OnCaptureLost(HWND dialog);
+void OnCaptureLost(HWND dialog, const void* lastAudio, DWORD lastBytes);
 void OnCaptureEnded(HWND dialog);

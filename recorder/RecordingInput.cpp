@@ -129,9 +129,13 @@ void OnCapturedAudio(HWND dialog, const void* data, DWORD bytes)
         ShowCounters(dialog, ReadClock());
 }
 
-void OnCaptureLost(HWND dialog)
+// The gap is marked before the device's last audio is queued, whose message may run a message loop
+// in which the device comes back.
+void OnCaptureLost(HWND dialog, const void* lastAudio, DWORD lastBytes)
 {
     MarkGap(dialog, true);
+    if (lastBytes > 0)
+        OnCapturedAudio(dialog, lastAudio, lastBytes);
     KeepWallClock(dialog, ReadClock(), 0);
 }
 

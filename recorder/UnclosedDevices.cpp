@@ -44,8 +44,10 @@ DWORD BytesRecordedIn(const WAVEHDR* header)
 {
     if (!header)
         return 0;
+    // Read once: a driver that has not given the buffer back may still be counting.
+    const DWORD recorded = *static_cast<const volatile DWORD*>(&header->dwBytesRecorded);
     // A driver that claims more than the buffer holds is not believed past the buffer's end.
-    return header->dwBytesRecorded < header->dwBufferLength ? header->dwBytesRecorded : header->dwBufferLength;
+    return recorded < header->dwBufferLength ? recorded : header->dwBufferLength;
 }
 
 void FreeCaptureBuffers(WAVEHDR* kept[kCaptureBuffers])
@@ -62,16 +64,17 @@ void FreeCaptureBuffers(WAVEHDR* kept[kCaptureBuffers])
 // gone, does not mark them done, yet counts what it wrote; nothing writes there any more but it.
 static void RescueUnfinishedAudio(UnclosedDevice* place)
 {
+    DWORD counts[kCaptureBuffers];
     DWORD bytes = 0;
-    for (const WAVEHDR* header : place->unfinished)
-        bytes += BytesRecordedIn(header);
+    for (int slot = 0; slot < kCaptureBuffers; ++slot)
+        bytes += counts[slot] = BytesRecordedIn(place->unfinished[slot]);
     char* audio = bytes ? static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, bytes)) : nullptr;
     DWORD copied = 0;
-    for (WAVEHDR*& header : place->unfinished) {
-        if (audio && header)
-            CopyMemory(audio + copied, header->lpData, BytesRecordedIn(header));
-        copied += BytesRecordedIn(header);
-        header = nullptr;
+    for (int slot = 0; slot < kCaptureBuffers; ++slot) {
+        if (audio && counts[slot])
+            CopyMemory(audio + copied, place->unfinished[slot]->lpData, counts[slot]);
+        copied += counts[slot];
+        place->unfinished[slot] = nullptr;
     }
     EnterCriticalSection(&teardown.lock);
     if (teardown.rescue.device == place->device && !teardown.rescue.ready) {
@@ -201,7 +204,7 @@ DWORD LetGoOfLostDevice(HWAVEIN device, WAVEHDR* const kept[kCaptureBuffers],
                         WAVEHDR* const unfinished[kCaptureBuffers], DWORD waitMs, char** audio)
 {
     *audio = nullptr;
-    if (waitMs == 0 || !TeardownReady()) {
+    if (waitMs == 0 || !unfinished[0] || !TeardownReady()) {
         LetGoOfDevice(device, kept);
         return 0;
     }

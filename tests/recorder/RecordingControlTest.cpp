@@ -947,7 +947,7 @@ TEST_F(RecordingControlTest, LostDeviceIsTriedAtEveryTickAndAtEveryDeviceChange)
     Click(IDC_RECORD);
     SecondPasses(kStartClock + 1000);
     device.lost = true;
-    for (DWORD ms : {2000, 3000, 4000, 4995, 6000, 6990, 8000})
+    for (DWORD ms : {2000, 3000, 4000, 5150, 6000, 6990, 8000})
         Tick(ms);
     ASSERT_EQ(kWaitingForDevice, CurrentCaptureStage());
     for (DWORD ms : {8400, 8500, 8700}) {
@@ -959,7 +959,7 @@ TEST_F(RecordingControlTest, LostDeviceIsTriedAtEveryTickAndAtEveryDeviceChange)
         Pump();
     }
     EXPECT_EQ(kCapturing, CurrentCaptureStage());
-    EXPECT_EQ((std::vector<DWORD>{0, 4995, 6000, 6990, 8000, 8400, 8700}), device.opensAt);
+    EXPECT_EQ((std::vector<DWORD>{0, 5150, 6000, 6990, 8000, 8400, 8700}), device.opensAt);
     Click(IDC_RECORD);
 }
 
