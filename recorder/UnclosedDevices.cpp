@@ -5,7 +5,7 @@
 struct UnclosedDevice {
     HWAVEIN device;
     WAVEHDR* kept[kCaptureBuffers];
-    // Those of kept a lost device was filling, until its first reset has handed them back.
+    // Those of kept a lost device was filling, until its first reset has been tried.
     WAVEHDR* unfinished[kCaptureBuffers];
 };
 
@@ -21,6 +21,7 @@ struct Rescue {
 // teardown thread, which calls the driver outside the lock.
 struct Teardown {
     CRITICAL_SECTION lock;
+    bool lockReady;
     UnclosedDevice devices[kMostUnclosedDevices];
     Rescue rescue;
     HANDLE thread;
@@ -64,6 +65,8 @@ void FreeCaptureBuffers(WAVEHDR* kept[kCaptureBuffers])
 // gone, does not mark them done, yet counts what it wrote; nothing writes there any more but it.
 static void RescueUnfinishedAudio(UnclosedDevice* place)
 {
+    if (!place->unfinished[0])
+        return;
     DWORD counts[kCaptureBuffers];
     DWORD bytes = 0;
     for (int slot = 0; slot < kCaptureBuffers; ++slot)
@@ -137,10 +140,13 @@ static bool TeardownReady()
 {
     if (teardown.thread)
         return true;
-    if (!teardown.wake) {
+    // A critical section is initialised once only, even when the event could not be made.
+    if (!teardown.lockReady) {
         InitializeCriticalSection(&teardown.lock);
-        teardown.wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        teardown.lockReady = true;
     }
+    if (!teardown.wake)
+        teardown.wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (teardown.wake)
         teardown.thread = CreateThread(nullptr, 0, TearDownDevices, nullptr, 0, nullptr);
     return teardown.thread != nullptr;
