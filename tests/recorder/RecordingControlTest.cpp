@@ -306,6 +306,19 @@ EXECUTION_STATE WINAPI SetExecutionState(EXECUTION_STATE state)
     return refuseAwayMode && (state & kAwayMode) ? 0 : ES_CONTINUOUS;
 }
 
+// What a buffer being filled holds when a reset hands it back.
+const DWORD kPartialBytes = 12000;
+
+// One line-in, its clock at the start, a partial buffer at every reset.
+ScriptedDevice FreshDevice()
+{
+    ScriptedDevice fresh{};
+    fresh.now = kStartClock;
+    fresh.bytesAtReset = kPartialBytes;
+    fresh.names = {L"Line In"};
+    return fresh;
+}
+
 // From Record until capture has ended.
 bool Recording()
 {
@@ -332,10 +345,7 @@ protected:
             resetReleased = CreateEventA(nullptr, TRUE, FALSE, nullptr);
             lockReady = true;
         }
-        device = ScriptedDevice{};
-        device.now = kStartClock;
-        device.bytesAtReset = kPartialBytes;
-        device.names = {L"Line In"};
+        device = FreshDevice();
         refuseAwayMode = onBattery = false;
         // An earlier case's end of the session or unattended run leaves no deadline behind.
         DismissMessagesAfter(kNoDeadline);
@@ -416,10 +426,6 @@ protected:
         Pump();
     }
 
-public:
-    static const DWORD kPartialBytes = 12000;
-
-protected:
     HWND dialog_ = nullptr;
 };
 
@@ -653,15 +659,12 @@ TEST_F(RecordingControlTest, ClosingDuringARecordingFinishesItThenDestroysTheWin
 // A new scripted device for the next case; handles still open keep what they hold.
 void NextCase()
 {
-    ScriptedDevice next{};
+    ScriptedDevice next = FreshDevice();
     next.open = device.open;
     if (next.open.count(device.handle))
         next.open[device.handle] = device.held;
     next.dialog = device.dialog;
     next.misuses = device.misuses;
-    next.now = kStartClock;
-    next.bytesAtReset = RecordingControlTest::kPartialBytes;
-    next.names = {L"Line In"};
     device = next;
 }
 
