@@ -198,6 +198,18 @@ void LetGoOfDevice(HWAVEIN device, WAVEHDR* const kept[kCaptureBuffers])
     HandOverDevice(device, kept, nullptr);
 }
 
+// Whether done came true within timeoutMs, looked at every kIdlePollMs.
+static bool PollFor(bool (*done)(), DWORD timeoutMs)
+{
+    const DWORD started = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - started >= timeoutMs)
+            return false;
+        Sleep(kIdlePollMs);
+    }
+    return true;
+}
+
 static bool RescueReady()
 {
     EnterCriticalSection(&teardown.lock);
@@ -218,9 +230,7 @@ DWORD LetGoOfLostDevice(HWAVEIN device, WAVEHDR* const kept[kCaptureBuffers],
     teardown.rescue = Rescue{device, nullptr, 0, false};
     LeaveCriticalSection(&teardown.lock);
     HandOverDevice(device, kept, unfinished);
-    const DWORD started = GetTickCount();
-    while (!RescueReady() && GetTickCount() - started < waitMs)
-        Sleep(kIdlePollMs);
+    PollFor(RescueReady, waitMs);
     EnterCriticalSection(&teardown.lock);
     *audio = teardown.rescue.audio;
     const DWORD bytes = teardown.rescue.bytes;
@@ -258,15 +268,14 @@ void RetryUnclosedDevices(DWORD waitMs)
     WaitForUnclosedDevices(waitMs);
 }
 
+static bool EveryTryServed()
+{
+    return !teardown.thread || InterlockedCompareExchange(&teardown.served, 0, 0) == teardown.asked;
+}
+
 bool WaitForUnclosedDevices(DWORD timeoutMs)
 {
-    const DWORD started = GetTickCount();
-    while (teardown.thread && InterlockedCompareExchange(&teardown.served, 0, 0) != teardown.asked) {
-        if (GetTickCount() - started >= timeoutMs)
-            return false;
-        Sleep(kIdlePollMs);
-    }
-    return true;
+    return PollFor(EveryTryServed, timeoutMs);
 }
 
 int KeptCaptureBuffers()
