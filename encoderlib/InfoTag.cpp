@@ -6,7 +6,6 @@
 
 static const int kHeaderModeMono = 3;
 
-static const int kHeaderBytes = 4;
 static const int kXingFieldsBytes = 4 + 4 + 4 + 4 + 100 + 4;  // "Info", flags, frames, bytes, TOC, quality
 static const int kLameExtensionBytes = 36;
 static const int kTagCrcOffsetInExtension = 34;
@@ -24,7 +23,7 @@ static int SideInfoBytes(const TagStream& stream)
 
 static int TagBytes(const TagStream& stream)
 {
-    return kHeaderBytes + SideInfoBytes(stream) + kXingFieldsBytes + kLameExtensionBytes;
+    return kFrameHeaderBytes + SideInfoBytes(stream) + kXingFieldsBytes + kLameExtensionBytes;
 }
 
 int FrameBytes(int sampleRate, int bitrateKbps)
@@ -102,7 +101,7 @@ int BuildTagFrame(const TagStream& stream, const TagFacts* facts, uint8_t* frame
         return 0;
     memset(frame, 0, size);
     WriteHeader(stream, kbps, frame);
-    uint8_t* xing = frame + kHeaderBytes + SideInfoBytes(stream);
+    uint8_t* xing = frame + kFrameHeaderBytes + SideInfoBytes(stream);
     memcpy(xing, "Info", 4);
     if (!facts)
         return size;

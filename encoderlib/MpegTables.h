@@ -3,6 +3,9 @@
 // The Layer III facts the encoder library relies on, written once: per MPEG version its sample
 // rates and bitrates, in the order of the frame header's indexes.
 
+// A frame starts with a header of this many bytes.
+const int kFrameHeaderBytes = 4;
+
 const int kRatesPerVersion = 3;
 const int kBitratesPerVersion = 14;
 

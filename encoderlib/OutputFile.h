@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "encoderlib/MpegTables.h"
+
 // The platform's file calls the encoder writes through; a test replaces them to make writes fail.
 struct FileOperations {
     HANDLE(WINAPI* create)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
@@ -13,8 +15,6 @@ struct FileOperations {
 };
 
 extern FileOperations fileOperations;
-
-const int kFrameHeaderBytes = 4;
 
 // The whole frames among the music written, so that a file cut short by a failed write can be
 // given a tag that tells just those.

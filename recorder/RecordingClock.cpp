@@ -70,25 +70,23 @@ ULONGLONG StallSilenceDue(RecordingClock* clock, ULONGLONG elapsedMs, ULONGLONG 
 
 // The MP3's size estimate: a second's worth of the bitrate for every buffer returned, and for every
 // second of silence.
-static void EstimateSize(RecordingClock* clock)
+static DWORD EstimatedSize(const RecordingClock& clock)
 {
-    const ULONGLONG perSecond = clock->bitrateKbps * kMillisecondsPerSecond / kBitsPerByte;
-    const ULONGLONG estimate = clock->buffersReturned * perSecond + clock->silenceBytes * perSecond / clock->bytesPerSecond;
-    clock->estimatedBytes = estimate > MAXDWORD ? MAXDWORD : static_cast<DWORD>(estimate);
+    const ULONGLONG perSecond = clock.bitrateKbps * kMillisecondsPerSecond / kBitsPerByte;
+    const ULONGLONG estimate = clock.buffersReturned * perSecond + clock.silenceBytes * perSecond / clock.bytesPerSecond;
+    return estimate > MAXDWORD ? MAXDWORD : static_cast<DWORD>(estimate);
 }
 
 void CountBuffer(RecordingClock* clock, ULONGLONG bytes)
 {
     ++clock->buffersReturned;
     clock->queuedBytes += bytes;
-    EstimateSize(clock);
 }
 
 void CountSilence(RecordingClock* clock, ULONGLONG bytes)
 {
     clock->queuedBytes += bytes;
     clock->silenceBytes += bytes;
-    EstimateSize(clock);
 }
 
 bool MarkBehind(RecordingClock* clock, bool behind)
@@ -124,7 +122,7 @@ int LimitsReached(RecordingClock* clock, ULONGLONG elapsedMs)
         clock->timeLimitReached = true;
         reached |= kTimeLimitReached;
     }
-    if (!clock->sizeLimitReached && clock->estimatedBytes > kSizeLimitBytes) {
+    if (!clock->sizeLimitReached && EstimatedSize(*clock) > kSizeLimitBytes) {
         clock->sizeLimitReached = true;
         reached |= kSizeLimitReached;
     }

@@ -24,8 +24,8 @@ struct RecordingClock {
     // and how far beyond that the file was when the previous buffer arrived.
     ULONGLONG driftBytes;
     ULONGLONG shortfallBytes;
+    // Each counts as a whole second in the size estimate.
     DWORD buffersReturned;
-    DWORD estimatedBytes;
     // Stretches without input, and whether the file is behind the wall clock now.
     int gaps;
     bool behind;

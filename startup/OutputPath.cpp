@@ -131,17 +131,20 @@ bool FillNamePattern(const char* name, const SYSTEMTIME& when, char path[MAX_PAT
     return true;
 }
 
-void FormatTooLongNameMessage(const char* name, char text[kUnusableOutputMessageSize])
-{
-    char shown[MAX_PATH];
-    SystemTextToProgramText(name, shown, sizeof shown);
-    wsprintfA(text, kTooLongNameMessage, shown);
-}
-
-void FormatUnusableOutputMessage(const char* path, char text[kUnusableOutputMessageSize])
+static void FormatPathMessage(const char* format, const char* path, char text[kUnusableOutputMessageSize])
 {
     // Within the message's room for a path, however the conversion lengthens it.
     char shown[MAX_PATH];
     SystemTextToProgramText(path, shown, sizeof shown);
-    wsprintfA(text, kUnusableOutputMessage, shown);
+    wsprintfA(text, format, shown);
+}
+
+void FormatTooLongNameMessage(const char* name, char text[kUnusableOutputMessageSize])
+{
+    FormatPathMessage(kTooLongNameMessage, name, text);
+}
+
+void FormatUnusableOutputMessage(const char* path, char text[kUnusableOutputMessageSize])
+{
+    FormatPathMessage(kUnusableOutputMessage, path, text);
 }
