@@ -4,14 +4,6 @@
 #include "recorder/UnclosedDevices.h"
 #include "recorder/WaveInput.h"
 
-// Where each capture buffer is.
-enum BufferPlace {
-    kBufferReturned,  // ours and still prepared: given back, or not yet handed over
-    kBufferInDevice,
-    kBufferInHand,  // its bytes are being handed to the recording
-    kBufferKept,  // a lost device did not give it back: it may still write to it
-};
-
 struct CaptureState {
     CaptureStage stage;
     HWND dialog;
@@ -19,12 +11,7 @@ struct CaptureState {
     HWAVEIN device;  // null once closed or let go
     bool deviceLost;  // the device stopped delivering: no call of the window's thread goes to it again
     HWAVEIN closingDevice;  // the closed device whose notification ends the stop
-    WAVEHDR* buffers[kCaptureBuffers];
-    BufferPlace places[kCaptureBuffers];
-    // The order in which the buffers were handed to the device, which fills them in that order.
-    DWORD handedOver[kCaptureBuffers];
-    DWORD handovers;
-    int buffersInDevice;
+    CaptureBuffers buffers;
     // When the device last answered the stop: its reset or its close.
     DWORD lastAnswer;
     // By when the device must hand back its next buffer.
@@ -54,102 +41,24 @@ static int CaptureFailureOf(MMRESULT result)
     return result == MMSYSERR_NOMEM ? kCaptureNoMemory : kCaptureNoDevice;
 }
 
-// One second of audio for the device, prepared, in *buffer; kCaptureStarted, or what failed.
-static int CreateBuffer(HWAVEIN device, DWORD bytes, WAVEHDR** buffer)
-{
-    WAVEHDR* header = static_cast<WAVEHDR*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(WAVEHDR)));
-    if (!header)
-        return kCaptureNoMemory;
-    header->lpData = static_cast<LPSTR>(HeapAlloc(GetProcessHeap(), 0, bytes));
-    header->dwBufferLength = bytes;
-    header->dwLoops = 1;
-    const MMRESULT result = header->lpData ? waveInput.prepareHeader(device, header, sizeof(WAVEHDR)) : MMSYSERR_NOMEM;
-    if (result != MMSYSERR_NOERROR) {
-        FreeCaptureBuffer(header);
-        return CaptureFailureOf(result);
-    }
-    *buffer = header;
-    return kCaptureStarted;
-}
-
-// Hands the buffer of slot to the device; what the device answered.
-static MMRESULT HandToDevice(int slot)
-{
-    // What a lost device counts as written is its last audio: a count from the buffer's previous
-    // round must not pass for it.
-    capture.buffers[slot]->dwBytesRecorded = 0;
-    const MMRESULT result = waveInput.addBuffer(capture.device, capture.buffers[slot], sizeof(WAVEHDR));
-    if (result != MMSYSERR_NOERROR)
-        return result;
-    capture.places[slot] = kBufferInDevice;
-    capture.handedOver[slot] = ++capture.handovers;
-    ++capture.buffersInDevice;
-    return result;
-}
-
-static int SlotOf(const WAVEHDR* header)
-{
-    for (int slot = 0; slot < kCaptureBuffers; ++slot) {
-        if (header && capture.buffers[slot] == header)
-            return slot;
-    }
-    return -1;
-}
-
 static bool AnyInHand()
 {
-    for (int slot = 0; slot < kCaptureBuffers; ++slot) {
-        if (capture.buffers[slot] && capture.places[slot] == kBufferInHand)
-            return true;
-    }
-    return false;
+    return AnyInHand(capture.buffers);
 }
 
-// Lets go of every buffer but one in hand (which stays allocated for good at an abandonment): one
-// the device lets unprepare is freed; one it refuses, whether it still holds it or its driver is
-// gone, is kept until the device has closed.
-static void ReleaseBuffers(WAVEHDR** kept)
-{
-    for (int slot = 0; slot < kCaptureBuffers; ++slot) {
-        WAVEHDR* header = capture.buffers[slot];
-        capture.buffers[slot] = nullptr;
-        if (!header || capture.places[slot] == kBufferInHand)
-            continue;
-        if (waveInput.unprepareHeader(capture.device, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR)
-            FreeCaptureBuffer(header);
-        else
-            kept[slot] = header;
-    }
-    capture.buffersInDevice = 0;
-}
-
-// The buffers are unprepared before the device is closed, as Windows requires. A handle that
-// refuses to close is let go, with what it holds, to be closed later. True when the device closed;
-// a device that closed holds no buffer any more.
+// A buffer that the device refuses to unprepare, whether it still holds it or its driver is gone,
+// is kept until the device has closed; a handle that refuses to close is let go, with what it
+// holds, to be closed later. True when the device closed.
 static bool CloseDevice()
 {
     WAVEHDR* kept[kCaptureBuffers] = {};
-    ReleaseBuffers(kept);
+    EmptyInto(&capture.buffers, kept);
     HWAVEIN device = capture.device;
     capture.device = nullptr;
-    if (waveInput.close(device) == MMSYSERR_NOERROR) {
-        FreeCaptureBuffers(kept);
+    if (UnprepareAndClose(device, kept))
         return true;
-    }
     LetGoOfDevice(device, kept);
     return false;
-}
-
-// The buffer, of those in place, that the device was given first, or -1.
-static int OldestIn(BufferPlace place)
-{
-    int oldest = -1;
-    for (int slot = 0; slot < kCaptureBuffers; ++slot) {
-        if (capture.buffers[slot] && capture.places[slot] == place &&
-            (oldest < 0 || static_cast<LONG>(capture.handedOver[slot] - capture.handedOver[oldest]) < 0))
-            oldest = slot;
-    }
-    return oldest;
 }
 
 // Whole sample frames of bytes: a count that ends inside a frame would shift every later sample.
@@ -163,18 +72,14 @@ static DWORD WholeFrames(DWORD bytes)
 // filling, read there once its reset has been tried within that time, is returned in *audio.
 static DWORD HandOverLostDevice(DWORD rescueWaitMs, char** audio)
 {
+    CaptureBuffers& buffers = capture.buffers;
     WAVEHDR* unfinished[kCaptureBuffers] = {};
-    for (int slot = OldestIn(kBufferKept), count = 0; slot >= 0; slot = OldestIn(kBufferKept)) {
-        unfinished[count++] = capture.buffers[slot];
-        capture.places[slot] = kBufferReturned;
+    for (int slot = OldestIn(buffers, kBufferKept), count = 0; slot >= 0; slot = OldestIn(buffers, kBufferKept)) {
+        unfinished[count++] = buffers.headers[slot];
+        MoveBuffer(&buffers, slot, kBufferReturned);
     }
     WAVEHDR* kept[kCaptureBuffers] = {};
-    for (int slot = 0; slot < kCaptureBuffers; ++slot) {
-        if (capture.places[slot] != kBufferInHand)
-            kept[slot] = capture.buffers[slot];
-        capture.buffers[slot] = nullptr;
-    }
-    capture.buffersInDevice = 0;
+    EmptyInto(&buffers, kept);
     const DWORD bytes = LetGoOfLostDevice(capture.device, kept, unfinished, rescueWaitMs, audio);
     capture.device = nullptr;
     return WholeFrames(bytes);
@@ -190,27 +95,26 @@ static void HandOverLostDevice()
 // queue's message may run a message loop, in which nothing may release or requeue it.
 static void HandOver(int slot)
 {
-    WAVEHDR* header = capture.buffers[slot];
-    capture.places[slot] = kBufferInHand;
-    --capture.buffersInDevice;
+    WAVEHDR* header = capture.buffers.headers[slot];
+    MoveBuffer(&capture.buffers, slot, kBufferInHand);
     OnCapturedAudio(capture.dialog, header->lpData, WholeFrames(BytesRecordedIn(header)));
-    capture.places[slot] = kBufferReturned;
+    // An abandonment inside the handover has let go of the device with its buffers.
+    if (capture.buffers.headers[slot] == header)
+        MoveBuffer(&capture.buffers, slot, kBufferReturned);
 }
 
 // After a reset, or at a loss: each buffer the device marked done is back, in the order it was
 // filled (with its bytes kept when asked); one it did not mark is left to it.
 static void TakeBackBuffers(bool keepBytes)
 {
-    for (int slot = OldestIn(kBufferInDevice); slot >= 0; slot = OldestIn(kBufferInDevice)) {
-        if (!(capture.buffers[slot]->dwFlags & WHDR_DONE)) {
-            capture.places[slot] = kBufferKept;
-            --capture.buffersInDevice;
-        } else if (keepBytes) {
+    CaptureBuffers& buffers = capture.buffers;
+    for (int slot = OldestIn(buffers, kBufferInDevice); slot >= 0; slot = OldestIn(buffers, kBufferInDevice)) {
+        if (!(buffers.headers[slot]->dwFlags & WHDR_DONE))
+            MoveBuffer(&buffers, slot, kBufferKept);
+        else if (keepBytes)
             HandOver(slot);
-        } else {
-            capture.places[slot] = kBufferReturned;
-            --capture.buffersInDevice;
-        }
+        else
+            MoveBuffer(&buffers, slot, kBufferReturned);
     }
 }
 
@@ -241,15 +145,12 @@ int StartCapture(HWND dialog, const WAVEFORMATEX* format)
         return kCaptureNoDevice;
     }
     for (int slot = 0; slot < kCaptureBuffers; ++slot) {
-        capture.buffers[slot] = nullptr;
-        capture.places[slot] = kBufferReturned;
-        int created = CreateBuffer(capture.device, format->nAvgBytesPerSec, &capture.buffers[slot]);
-        const MMRESULT added = created == kCaptureStarted ? HandToDevice(slot) : MMSYSERR_NOERROR;
-        if (added != MMSYSERR_NOERROR)
-            created = CaptureFailureOf(added);
-        if (created != kCaptureStarted) {
+        MMRESULT result = CreateBuffer(&capture.buffers, slot, capture.device, format->nAvgBytesPerSec);
+        if (result == MMSYSERR_NOERROR)
+            result = HandToDevice(&capture.buffers, slot, capture.device);
+        if (result != MMSYSERR_NOERROR) {
             GiveUpDevice();
-            return created;
+            return CaptureFailureOf(result);
         }
     }
     if (waveInput.start(capture.device) != MMSYSERR_NOERROR) {
@@ -302,7 +203,7 @@ static void Advance()
 {
     if (AnyInHand())
         return;
-    if (capture.stage == kCaptureStopping && capture.buffersInDevice == 0 && !capture.deviceLost) {
+    if (capture.stage == kCaptureStopping && capture.buffers.inDevice == 0 && !capture.deviceLost) {
         CloseAfterStop();
     } else if (capture.stage == kCaptureStopping && capture.deviceLost) {
         HandOverLostDevice();
@@ -362,20 +263,20 @@ void AbandonCapture()
 
 void OnBufferDone(HWND, HWAVEIN device, WAVEHDR* header)
 {
-    const int slot = SlotOf(header);
-    if (!device || device != capture.device || slot < 0 || capture.places[slot] != kBufferInDevice ||
+    const int slot = SlotOf(capture.buffers, header);
+    if (!device || device != capture.device || slot < 0 || capture.buffers.places[slot] != kBufferInDevice ||
         !(header->dwFlags & WHDR_DONE))
         return;
     capture.bufferDue = waveInput.now() + kBufferOverdueMs;
     HandOver(slot);
     // The session's end may have let the device go while the bytes were handed over.
-    if (capture.buffers[slot] != header || capture.device != device)
+    if (capture.buffers.headers[slot] != header || capture.device != device)
         return;
     if (capture.stage != kCapturing) {
         Advance();
         return;
     }
-    if (HandToDevice(slot) != MMSYSERR_NOERROR)
+    if (HandToDevice(&capture.buffers, slot, capture.device) != MMSYSERR_NOERROR)
         LoseDevice();
 }
 

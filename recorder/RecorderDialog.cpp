@@ -8,7 +8,6 @@
 #include "recorder/DialogPosition.h"
 #include "recorder/RecorderView.h"
 #include "recorder/RecordingControl.h"
-#include "recorder/RecordingInput.h"
 #include "recorder/SaveCopy.h"
 #include "resources/resource.h"
 #include "startup/RecordingSettings.h"

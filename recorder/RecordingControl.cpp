@@ -8,10 +8,11 @@
 #include "recorder/PowerRequest.h"
 #include "recorder/RecorderView.h"
 #include "recorder/RecordingInput.h"
+#include "recorder/RecordingReport.h"
 #include "recorder/WaveInput.h"
+#include "recorder/WorkerWait.h"
 #include "resources/resource.h"
 #include "startup/OutputPath.h"
-#include "startup/ProgramText.h"
 #include "startup/RecordingSettings.h"
 #include "startup/StartupOptions.h"
 #include "startup/UserMessage.h"
@@ -28,22 +29,6 @@ static const DWORD kNotificationPollMs = 10;
 static const DWORD kSessionDeviceMs = 1500;
 static const DWORD kSessionBacklogMs = 2500;
 static const wchar_t kSessionEndReason[] = L"録音ファイルを仕上げています。";
-static const char kDeviceMessage[] = "録音デバイスを開けませんでした。\nライン入力が使えるか確認してください。";
-static const char kPreparationMessage[] = "録音の準備に失敗しました。\nメモリが足りない可能性があります。";
-static const char kSizeLimitMessage[] = "録音ファイルのサイズが 2GB の95%に達したので、\n録音を中止しました。";
-static const char kSilentInputMessage[] =
-    "録音中、入力から音が来ませんでした。\nライン入力の接続とミュート、録音デバイスの音量を確認してください。";
-static const char kNoSuchDeviceMessage[] = "名前に「%s」を含む録音デバイスが見つかりませんでした。\n次のデバイスがあります:\n%s";
-static const char kNoDevicesPresent[] = "(録音デバイスがありません)";
-static const char kGapsMessage[] = "録音中に入力が %d 回途切れました。無音で補った時間: %s";
-
-// wsprintfA writes at most 1024 characters: the text and the list are bounded to fit.
-static const int kDeviceListSize = 640;
-static const int kWantedShownSize = 256;
-static const int kNoSuchDeviceMessageSize = 1024;
-
-// Room in the gaps message for its count and its time.
-static const int kGapsNumbersSize = 16 + kTimeTextSize;
 
 // While the session ends nobody reads a message, and none may hold up the end.
 static bool sessionEnds = false;
@@ -127,22 +112,11 @@ static void AbandonStart(HWND dialog, const char* message, bool outputMade)
     EndRecording(dialog, true, message, nullptr, nullptr);
 }
 
-// "No device named so; these are present", with the text as the user gave it.
-static void FormatNoSuchDeviceMessage(char* text)
-{
-    char wanted[kWantedShownSize];
-    SystemTextToProgramText(startupOptions.deviceName, wanted, sizeof wanted);
-    char devices[kDeviceListSize];
-    ListDevices(devices, sizeof devices);
-    wsprintfA(text, kNoSuchDeviceMessage, wanted, devices[0] ? devices : kNoDevicesPresent);
-}
-
 static void StartRecording(HWND dialog)
 {
     RecordingState& s = recordingState;
     s.endReason = kEndedAsAsked;
     s.afterEnd = kStayOpen;
-    s.level = {};
     const ULONGLONG limitMs = startupOptions.timeLimitSeconds * kMillisecondsPerSecond;
     // From here on even a start that fails keeps the limit of a run that closes itself.
     if (ClosesItselfAfterItsLimit())
@@ -156,14 +130,8 @@ static void StartRecording(HWND dialog)
     SYSTEMTIME now;
     GetLocalTime(&now);
     char text[kUnusableOutputMessageSize];
-    if (!FillNamePattern(startupOptions.outputPath, now, startupOptions.recordingPath)) {
-        FormatTooLongNameMessage(startupOptions.outputPath, text);
-        AbandonStart(dialog, text, false);
-        return;
-    }
     bool outputMade = false;
-    if (!OutputPathTakesARecording(startupOptions.recordingPath, &outputMade)) {
-        FormatUnusableOutputMessage(startupOptions.recordingPath, text);
+    if (!PrepareRecordingPath(startupOptions.outputPath, now, startupOptions.recordingPath, &outputMade, text)) {
         AbandonStart(dialog, text, outputMade);
         return;
     }
@@ -183,14 +151,14 @@ static void StartRecording(HWND dialog)
     if (started != kCaptureStarted && !waitsForDevice) {
         char notFound[kNoSuchDeviceMessageSize];
         if (started == kCaptureNotFound)
-            FormatNoSuchDeviceMessage(notFound);
+            FormatNoSuchDeviceMessage(startupOptions.deviceName, notFound);
         AbandonStart(dialog, started == kCaptureNoMemory   ? kPreparationMessage
                              : started == kCaptureNotFound ? notFound
                                                            : kDeviceMessage,
                      outputMade);
         return;
     }
-    StartClock(&s.clock, s.format, recordingSettings.bitrateKbps, limitMs, waveInput.now());
+    StartInput(s.format, recordingSettings.bitrateKbps, limitMs, waveInput.now());
     if (waitsForDevice)
         WaitForCaptureDevice(dialog, &s.format);
     DWORD workerThreadId = 0;
@@ -215,7 +183,7 @@ static void RequestStop(EndReason reason)
     if (s.stage != kRecording)
         return;
     s.stage = kStopping;
-    NoteStop(&s.clock, waveInput.now());
+    NoteInputStop(waveInput.now());
     StopCapture();
 }
 
@@ -253,18 +221,29 @@ bool OnCloseRequest(HWND)
     return true;
 }
 
-void OnTimeLimitReached(HWND dialog)
+// The limits that the input's clock reached, each once a recording; the stop goes through the
+// queue, so that a time limit and the size limit reached at one buffer both count.
+static void OnLimitsReached(HWND dialog, int reached)
 {
-    if (startupOptions.exitAfterTimeLimit)
-        recordingState.afterEnd = kCloseWindow;
-    NoteEndReason(kEndedAtTimeLimit);
-    PostStopCommand(dialog);
+    if (reached & kTimeLimitReached) {
+        if (startupOptions.exitAfterTimeLimit)
+            recordingState.afterEnd = kCloseWindow;
+        NoteEndReason(kEndedAtTimeLimit);
+    }
+    if (reached & kSizeLimitReached)
+        NoteEndReason(kEndedAtSizeLimit);
+    if (reached)
+        PostStopCommand(dialog);
 }
 
-void OnSizeLimitReached(HWND dialog)
+void OnCapturedAudio(HWND dialog, const void* data, DWORD bytes)
 {
-    NoteEndReason(kEndedAtSizeLimit);
-    PostStopCommand(dialog);
+    OnLimitsReached(dialog, OnInputAudio(dialog, data, bytes, CurrentCaptureStage() == kCapturing));
+}
+
+void OnCaptureLost(HWND dialog, const void* lastAudio, DWORD lastBytes)
+{
+    OnLimitsReached(dialog, OnInputLost(dialog, lastAudio, lastBytes));
 }
 
 void OnCaptureEnded(HWND dialog)
@@ -272,74 +251,22 @@ void OnCaptureEnded(HWND dialog)
     FinishRecording(dialog);
 }
 
-// Waits for the thread to end while answering the messages sent to the window, so that Windows and
-// other programs keep getting answers (and, with a look at the queue at least once a second, do
-// not take the window for hung); posted ones wait, since they could re-enter the recording.
-// Waits up to timeoutMs (INFINITE: for as long as it takes) for thread to end; true when it has.
-static bool WaitAnswering(HANDLE thread, DWORD timeoutMs)
+bool IsWaitingForInput()
 {
-    const DWORD started = GetTickCount();
-    for (;;) {
-        const DWORD waited = GetTickCount() - started;
-        if (timeoutMs != INFINITE && waited >= timeoutMs)
-            return false;
-        const DWORD left = timeoutMs == INFINITE ? kWatchdogPeriodMs : timeoutMs - waited;
-        if (MsgWaitForMultipleObjects(1, &thread, FALSE, left < kWatchdogPeriodMs ? left : kWatchdogPeriodMs,
-                                      QS_SENDMESSAGE) == WAIT_OBJECT_0)
-            return true;
-        MSG message;
-        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
+    const RecordingStage stage = recordingState.stage;
+    return (stage == kRecording || stage == kStopping) && recordingInput.clock.behind;
 }
 
-// While the session ends, the backlog that the encoder has not reached in its share of the time is
-// dropped from the queue's end; the encoder then ends the file at once, with its tag.
-static void WaitForTheEncoder(HANDLE worker)
+// While the session ends the encoder has its share of the time for its backlog.
+static DWORD BacklogTime()
 {
-    if (sessionEnds && !WaitAnswering(worker, kSessionBacklogMs))
-        currentQueue->DropUnread();
-    WaitAnswering(worker, INFINITE);
-}
-
-static DWORD WaitForWorker()
-{
-    RecordingState& s = recordingState;
-    WaitForTheEncoder(s.worker);
-    DWORD exitCode = 1;
-    GetExitCodeThread(s.worker, &exitCode);
-    CloseHandle(s.worker);
-    s.worker = nullptr;
-    return exitCode;
+    return sessionEnds ? kSessionBacklogMs : INFINITE;
 }
 
 // Nobody reads a message past the limit of a run that closes itself, or while the session ends.
 static bool SomeoneThere()
 {
     return !sessionEnds && !(recordingState.endReason == kEndedAtTimeLimit && ClosesItselfAfterItsLimit());
-}
-
-// "N gaps, this much silence", for someone who was there.
-static void FormatGaps(char* text)
-{
-    char silence[kTimeTextSize];
-    FormatTime(SilenceSeconds(recordingState.clock), silence);
-    wsprintfA(text, kGapsMessage, recordingState.clock.gaps, silence);
-}
-
-// What this recording tells of the run; the end of the session cuts a recording short.
-static RunOutcome OutcomeOf(DWORD workerExitCode, bool silent)
-{
-    const RecordingState& s = recordingState;
-    if (workerExitCode == kWorkerDidNotStart)
-        return kNothingRecorded;
-    if (workerExitCode != 0 || s.endReason == kEndedAtSizeLimit || sessionEnds)
-        return kEndedEarly;
-    // Silence throughout for a device that never came.
-    if (s.level.bytes == 0)
-        return kNothingRecorded;
-    if (silent)
-        return kRecordedSilence;
-    return s.clock.gaps > 0 ? kRecordedWithGaps : kRecordedAsAsked;
 }
 
 // Every ending meets here: the worker encodes all that was captured and completes the file, then
@@ -352,18 +279,20 @@ static void FinishRecording(HWND dialog)
     KeepSystemAwake(false);
     s.stage = kFinishing;
     ShowRecordingEnded(dialog);
-    const DWORD exitCode = WaitForWorker();
+    const DWORD exitCode = EndEncoderWorker(&s.worker, BacklogTime());
     if (exitCode == 0)
         EnableSave(dialog, true);
-    char gaps[sizeof kGapsMessage + kGapsNumbersSize];
+    const RecordingClock& clock = recordingInput.clock;
+    char gaps[kGapsMessageSize];
     const char* gapsMessage = nullptr;
-    if (SomeoneThere() && s.clock.gaps > 0) {
-        FormatGaps(gaps);
+    if (SomeoneThere() && clock.gaps > 0) {
+        FormatGapsMessage(clock.gaps, SilenceSeconds(clock), gaps);
         gapsMessage = gaps;
     }
     const bool silent = InputWasSilent();
     const bool sizeLimit = s.endReason == kEndedAtSizeLimit;
-    Conclude(OutcomeOf(exitCode, silent));
+    // The end of the session cuts a recording short.
+    Conclude(OutcomeOf({exitCode, sizeLimit || sessionEnds, recordingInput.level.bytes, silent, clock.gaps}));
     EndRecording(dialog, sizeLimit || exitCode != 0, sizeLimit ? kSizeLimitMessage : nullptr,
                  silent && SomeoneThere() ? kSilentInputMessage : nullptr, gapsMessage);
 }
@@ -374,9 +303,13 @@ void OnWatchdogTick(HWND dialog)
     if (s.stage != kRecording && s.stage != kStopping)
         return;
     const DWORD now = waveInput.now();
-    const bool heldUp = TickWasHeldUp(&s.clock, now);
+    const bool heldUp = InputTickWasHeldUp(now);
+    const bool deviceAway = CurrentCaptureStage() == kWaitingForDevice;
+    // The program itself was held up, not the device: it gets its grace afresh.
+    if (s.stage == kRecording && heldUp && !deviceAway)
+        GiveDeviceGrace();
     if (s.stage == kRecording)
-        KeepTime(dialog, now, heldUp);
+        OnLimitsReached(dialog, KeepTime(dialog, now, heldUp, deviceAway));
     OnCaptureTick();
 }
 
@@ -416,7 +349,7 @@ void OnSessionEnd(HWND dialog)
     case kFinishing:
         // The session ends while the recording's end waits for the worker: the file is completed first.
         if (s.worker)
-            WaitForTheEncoder(s.worker);
+            WaitForTheEncoder(s.worker, BacklogTime());
         break;
     }
     DismissMessagesAfter(deadlineLeft);

@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-#include "recorder/RecordingClock.h"
 #include "startup/RunOutcome.h"
 
 // The life of one recording.
@@ -26,22 +25,14 @@ enum EndReason {
 // What follows the end of the recording.
 enum AfterRecording { kStayOpen, kCloseWindow };
 
-// How much of the captured audio had any sound in it, to tell a recording whose input stayed silent.
-struct InputLevel {
-    ULONGLONG bytes;
-    DWORD loudBuffers;
-};
-
 // The running recording; the dialog's thread alone changes it. The device's life is the capture
-// device's, the time and size are the clock's.
+// device's; what went into the file, with its time and size, the input's.
 struct RecordingState {
     RecordingStage stage;
     EndReason endReason;
     AfterRecording afterEnd;
     HANDLE worker;
     WAVEFORMATEX format;
-    RecordingClock clock;
-    InputLevel level;
     RunOutcome outcome;  // of the latest recording, once it has ended
 };
 
@@ -70,6 +61,9 @@ bool OnCloseRequest(HWND dialog);
 // The watchdog timer: keeps the file at the wall clock while no audio comes, looks after the device,
 // and enforces a time limit that no buffer brought.
 void OnWatchdogTick(HWND dialog);
+
+// True while no audio comes and silence stands in for it; the counter is drawn in red meanwhile.
+bool IsWaitingForInput();
 
 // WM_ENDSESSION: the process ends when this returns, so a running recording is stopped and its
 // file completed here.

@@ -1,12 +1,12 @@
 #include "recorder/RecordingInput.h"
 
 #include "encoding/EncoderWorker.h"
-#include "recorder/CaptureDevice.h"
 #include "recorder/RecorderView.h"
-#include "recorder/RecordingControl.h"
 #include "recorder/WaveInput.h"
 #include "resources/resource.h"
 #include "startup/StartupOptions.h"
+
+RecordingInput recordingInput = {};
 
 static const ULONGLONG kMillisecondsPerSecond = 1000;
 // A muted input gives exact zeros, an unplugged line-in its own noise, some 70 to 90 dB below full
@@ -18,44 +18,58 @@ static const ULONGLONG kSilenceJudgedAfterMs = 3000;
 // A device may click once as it is opened: at the start and at each return after a gap.
 static const int kClicksPerOpen = 1;
 
+// Constant-initialised: the program runs no global constructors.
+static RecordingClock& inputClock = recordingInput.clock;
+
 static ULONGLONG ReadClock()
 {
-    return AdvanceClock(&recordingState.clock, waveInput.now());
+    return AdvanceClock(&inputClock, waveInput.now());
 }
 
-// The counters, and the time and size limits, from the time since the start.
-static void ShowCounters(HWND dialog, ULONGLONG elapsedMs)
+void StartInput(const WAVEFORMATEX& format, int bitrateKbps, ULONGLONG limitMs, DWORD now)
 {
-    RecordingClock& clock = recordingState.clock;
-    const ClockReadout readout = ReadCounters(clock, elapsedMs);
+    recordingInput = {};
+    StartClock(&inputClock, format, bitrateKbps, limitMs, now);
+}
+
+void NoteInputStop(DWORD now)
+{
+    recordingInput.stopped = true;
+    NoteStop(&inputClock, now);
+}
+
+bool InputTickWasHeldUp(DWORD now)
+{
+    return TickWasHeldUp(&inputClock, now);
+}
+
+// The counters from the time since the start; the time and size limits that it reaches.
+static int ShowCounters(HWND dialog, ULONGLONG elapsedMs)
+{
+    const ClockReadout readout = ReadCounters(inputClock, elapsedMs);
     ShowTime(dialog, IDC_COUNTER, readout.elapsedSeconds);
     if (readout.showsRemaining)
         ShowTime(dialog, IDC_REMAIN, readout.remainingSeconds);
-    const int reached = LimitsReached(&clock, elapsedMs);
-    if (reached & kTimeLimitReached)
-        OnTimeLimitReached(dialog);
-    if (reached & kSizeLimitReached)
-        OnSizeLimitReached(dialog);
+    return LimitsReached(&inputClock, elapsedMs);
 }
 
 static void MarkGap(HWND dialog, bool inGap)
 {
-    if (MarkBehind(&recordingState.clock, inGap))
+    if (MarkBehind(&inputClock, inGap))
         RedrawCounter(dialog);
 }
 
 static void QueueSilence(ULONGLONG bytes)
 {
     if (bytes > 0)
-        CountSilence(&recordingState.clock, currentQueue->AppendSilence(bytes));
+        CountSilence(&inputClock, currentQueue->AppendSilence(bytes));
 }
 
 // Silence stands in for the audio that has not come, so that the file keeps the wall clock up to
 // untilMs (never past the time limit) but for what a device may still deliver.
 static void KeepWallClock(HWND dialog, ULONGLONG untilMs, ULONGLONG stillToComeMs)
 {
-    RecordingClock& clock = recordingState.clock;
-    const ULONGLONG silence = SilenceDue(clock, untilMs, BytesFor(clock, stillToComeMs));
+    const ULONGLONG silence = SilenceDue(inputClock, untilMs, BytesFor(inputClock, stillToComeMs));
     if (silence == 0)
         return;
     MarkGap(dialog, true);
@@ -66,9 +80,9 @@ static void KeepWallClock(HWND dialog, ULONGLONG untilMs, ULONGLONG stillToComeM
 // the time the device took to start.
 static void EndGap(HWND dialog, DWORD bytes)
 {
-    if (!recordingState.clock.behind || CurrentCaptureStage() != kCapturing)
+    if (!inputClock.behind)
         return;
-    QueueSilence(SilenceDue(recordingState.clock, ReadClock(), bytes));
+    QueueSilence(SilenceDue(inputClock, ReadClock(), bytes));
     MarkGap(dialog, false);
 }
 
@@ -76,9 +90,7 @@ static void EndGap(HWND dialog, DWORD bytes)
 // gap is filled and counted, before the audio that shows it.
 static void FillStall(HWND dialog, DWORD bytes)
 {
-    if (CurrentCaptureStage() != kCapturing)
-        return;
-    const ULONGLONG silence = StallSilenceDue(&recordingState.clock, ReadClock(), bytes);
+    const ULONGLONG silence = StallSilenceDue(&inputClock, ReadClock(), bytes);
     if (silence == 0)
         return;
     MarkGap(dialog, true);
@@ -89,9 +101,9 @@ static void FillStall(HWND dialog, DWORD bytes)
 // Capture is 16-bit PCM, in buffers of a second: a larger count is never read past that.
 static void NoteLevel(const void* data, DWORD bytes)
 {
-    InputLevel& level = recordingState.level;
+    InputLevel& level = recordingInput.level;
     const SHORT* samples = static_cast<const SHORT*>(data);
-    const DWORD looked = bytes < recordingState.format.nAvgBytesPerSec ? bytes : recordingState.format.nAvgBytesPerSec;
+    const DWORD looked = bytes < inputClock.bytesPerSecond ? bytes : inputClock.bytesPerSecond;
     SHORT lowest = 0, highest = 0;
     for (DWORD index = 0; index < looked / sizeof(SHORT); ++index) {
         if (index == 0 || samples[index] < lowest)
@@ -105,67 +117,54 @@ static void NoteLevel(const void* data, DWORD bytes)
 
 bool InputWasSilent()
 {
-    const InputLevel& level = recordingState.level;
-    const ULONGLONG opens = 1 + static_cast<ULONGLONG>(recordingState.clock.gaps);
-    return level.bytes >= BytesFor(recordingState.clock, kSilenceJudgedAfterMs) &&
-           level.loudBuffers <= opens * kClicksPerOpen;
+    const InputLevel& level = recordingInput.level;
+    const ULONGLONG opens = 1 + static_cast<ULONGLONG>(inputClock.gaps);
+    return level.bytes >= BytesFor(inputClock, kSilenceJudgedAfterMs) && level.loudBuffers <= opens * kClicksPerOpen;
 }
 
-void OnCapturedAudio(HWND dialog, const void* data, DWORD bytes)
+int OnInputAudio(HWND dialog, const void* data, DWORD bytes, bool deviceCaptures)
 {
-    RecordingState& s = recordingState;
     // What a lost device had finished closes no gap; audio from a device that captures does.
-    if (bytes > 0) {
+    if (bytes > 0 && deviceCaptures) {
         EndGap(dialog, bytes);
         FillStall(dialog, bytes);
     }
-    CountBuffer(&s.clock, bytes);
+    CountBuffer(&inputClock, bytes);
     if (bytes > 0) {
         NoteLevel(data, bytes);
         currentQueue->Append(data, bytes);
     }
     // The queue's message runs a message loop, in which the recording may have been stopped.
-    if (s.stage == kRecording)
-        ShowCounters(dialog, ReadClock());
+    return recordingInput.stopped ? 0 : ShowCounters(dialog, ReadClock());
 }
 
 // The gap is marked before the device's last audio is queued, whose message may run a message loop
 // in which the device comes back.
-void OnCaptureLost(HWND dialog, const void* lastAudio, DWORD lastBytes)
+int OnInputLost(HWND dialog, const void* lastAudio, DWORD lastBytes)
 {
     MarkGap(dialog, true);
-    if (lastBytes > 0)
-        OnCapturedAudio(dialog, lastAudio, lastBytes);
+    const int reached = lastBytes > 0 ? OnInputAudio(dialog, lastAudio, lastBytes, false) : 0;
     KeepWallClock(dialog, ReadClock(), 0);
+    return reached;
 }
 
-void KeepTime(HWND dialog, DWORD now, bool heldUp)
+int KeepTime(HWND dialog, DWORD now, bool heldUp, bool deviceAway)
 {
-    RecordingClock& clock = recordingState.clock;
-    const ULONGLONG elapsed = AdvanceClock(&clock, now);
-    if (CurrentCaptureStage() == kWaitingForDevice) {
+    const ULONGLONG elapsed = AdvanceClock(&inputClock, now);
+    if (deviceAway) {
         KeepWallClock(dialog, elapsed, 0);
     } else if (heldUp) {
         // The buffer that was being filled when the program stopped is still to come.
-        GiveDeviceGrace();
         KeepWallClock(dialog, elapsed, kMillisecondsPerSecond);
     }
-    if (clock.behind)
-        ShowCounters(dialog, elapsed);
-    else if (TimeLimitOverdue(&clock, elapsed, kLimitGraceMs))
-        OnTimeLimitReached(dialog);
+    if (inputClock.behind)
+        return ShowCounters(dialog, elapsed);
+    return TimeLimitOverdue(&inputClock, elapsed, kLimitGraceMs) ? kTimeLimitReached : 0;
 }
 
 void FillUpToTheStop(HWND dialog)
 {
-    RecordingClock& clock = recordingState.clock;
-    if (clock.behind)
-        KeepWallClock(dialog, clock.stoppedAtMs, 0);
+    if (inputClock.behind)
+        KeepWallClock(dialog, inputClock.stoppedAtMs, 0);
     MarkGap(dialog, false);
-}
-
-bool IsWaitingForInput()
-{
-    const RecordingStage stage = recordingState.stage;
-    return (stage == kRecording || stage == kStopping) && recordingState.clock.behind;
 }

@@ -1,25 +1,54 @@
 #pragma once
 
 #include <windows.h>
+#include <mmsystem.h>
+
+#include "recorder/RecordingClock.h"
 
 // What goes into the file while a recording runs: the audio the device captured, the silence that
-// stands in for it while none comes, and the counters and limits that both move. The capture
-// device hands in its audio and its losses (OnCapturedAudio, OnCaptureLost).
+// stands in for it while none comes, and the counters and limits that both move. It knows neither
+// the device nor the recording's stages: the control hands in each event, with what the device is
+// doing, and acts on the limits that come back (kTimeLimitReached, kSizeLimitReached).
+
+// How much of the captured audio had any sound in it, to tell a recording whose input stayed silent.
+struct InputLevel {
+    ULONGLONG bytes;
+    DWORD loudBuffers;
+};
+
+// The running recording's input; only the functions below change it.
+struct RecordingInput {
+    RecordingClock clock;
+    InputLevel level;
+    bool stopped;  // the recording was asked to stop: no limit is reached any more
+};
+
+extern RecordingInput recordingInput;
+
+// A new recording of format at bitrateKbps, with a time limit of limitMs (0: none), from reading now.
+void StartInput(const WAVEFORMATEX& format, int bitrateKbps, ULONGLONG limitMs, DWORD now);
+
+// The recording's stop at the clock's reading now.
+void NoteInputStop(DWORD now);
+
+// The bytes of a buffer the device finished (a message that they bring may run a message loop);
+// only audio from a device that captures closes a gap or shows a stall. The limits reached.
+int OnInputAudio(HWND dialog, const void* data, DWORD bytes, bool deviceCaptures);
+
+// The device was lost with what it last wrote (or nothing): silence stands in from now on. The
+// limits reached.
+int OnInputLost(HWND dialog, const void* lastAudio, DWORD lastBytes);
+
+// The watchdog's tick: true when it came so late that the program itself was held up.
+bool InputTickWasHeldUp(DWORD now);
 
 // The watchdog's tick while the recording runs, at the clock's reading now: silence while the device
 // is away or the program was held up, and the counters and the time limit, which no buffer brings
-// meanwhile.
-void KeepTime(HWND dialog, DWORD now, bool heldUp);
+// meanwhile. The limits reached.
+int KeepTime(HWND dialog, DWORD now, bool heldUp, bool deviceAway);
 
 // Capture has ended: a recording stopped while no input came is as long as the time it ran.
 void FillUpToTheStop(HWND dialog);
 
-// True while no audio comes and silence stands in for it; the counter is drawn in red meanwhile.
-bool IsWaitingForInput();
-
 // True when the input gave nothing but silence over seconds enough to tell.
 bool InputWasSilent();
-
-// Supplied by the recording control: a limit was reached, each at most once a recording.
-void OnTimeLimitReached(HWND dialog);
-void OnSizeLimitReached(HWND dialog);

@@ -34,32 +34,6 @@ struct Teardown {
 static Teardown teardown;
 static const DWORD kIdlePollMs = 1;
 
-void FreeCaptureBuffer(WAVEHDR* header)
-{
-    HANDLE heap = GetProcessHeap();
-    HeapFree(heap, 0, header->lpData);
-    HeapFree(heap, 0, header);
-}
-
-DWORD BytesRecordedIn(const WAVEHDR* header)
-{
-    if (!header)
-        return 0;
-    // Read once: a driver that has not given the buffer back may still be counting.
-    const DWORD recorded = *static_cast<const volatile DWORD*>(&header->dwBytesRecorded);
-    // A driver that claims more than the buffer holds is not believed past the buffer's end.
-    return recorded < header->dwBufferLength ? recorded : header->dwBufferLength;
-}
-
-void FreeCaptureBuffers(WAVEHDR* kept[kCaptureBuffers])
-{
-    for (int slot = 0; slot < kCaptureBuffers; ++slot) {
-        if (kept[slot])
-            FreeCaptureBuffer(kept[slot]);
-        kept[slot] = nullptr;
-    }
-}
-
 // What the device wrote to the buffers it was filling is copied out, in their order, for the
 // window's thread if it still waits for it. A driver whose reset fails, as one whose device has
 // gone, does not mark them done, yet counts what it wrote; nothing writes there any more but it.
@@ -95,16 +69,7 @@ static bool TryToClose(UnclosedDevice* place)
 {
     waveInput.reset(place->device);
     RescueUnfinishedAudio(place);
-    for (WAVEHDR*& header : place->kept) {
-        if (header && waveInput.unprepareHeader(place->device, header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR) {
-            FreeCaptureBuffer(header);
-            header = nullptr;
-        }
-    }
-    if (waveInput.close(place->device) != MMSYSERR_NOERROR)
-        return false;
-    FreeCaptureBuffers(place->kept);
-    return true;
+    return UnprepareAndClose(place->device, place->kept);
 }
 
 static void TryEachDevice()

@@ -3,12 +3,12 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include "recorder/CaptureBuffers.h"
+
 // Devices the recording has let go of, each with the capture buffers it may still hold, torn down
 // on a thread of their own: a lost device's driver may block in its reset or close, and only that
 // thread waits for it. A device may write to a buffer until its handle closes, so those are freed
 // only then; a handle that refuses to close is tried again.
-
-const int kCaptureBuffers = 2;
 
 // Their buffers' memory is bounded by this many devices: with this many still open, no further
 // device is opened until one of them closes.
@@ -17,15 +17,6 @@ const int kMostUnclosedDevices = 16;
 // A device that refused to close is tried again this often, and whenever the recording is about
 // to open one.
 const DWORD kUnclosedRetryMs = 2000;
-
-// Frees a capture buffer: its block, then its header.
-void FreeCaptureBuffer(WAVEHDR* header);
-
-// The bytes the device says it wrote to a buffer, never past its end; 0 for none.
-DWORD BytesRecordedIn(const WAVEHDR* header);
-
-// Frees each buffer of kept that is there, and empties its place.
-void FreeCaptureBuffers(WAVEHDR* kept[kCaptureBuffers]);
 
 // Hands device over, with the buffers of kept (null where none): it is reset, each buffer it gives
 // up unprepared and freed, and it is closed, with the rest of its buffers freed once it has.

@@ -3,7 +3,6 @@
 #include <string.h>
 
 #include "startup/ProgramText.h"
-#include "startup/StartupOptions.h"
 #include "startup/UserMessage.h"
 
 static const char kFullPathFailedMessage[] = "ファイル名をフルパス名に変換できませんでした。";
@@ -21,7 +20,7 @@ static const int kYearDigits = 4;
 static const int kFieldDigits = 2;
 static const int kDecimalBase = 10;
 
-bool SetOutputPath(const char* name)
+bool MakeOutputPath(const char* name, char path[MAX_PATH])
 {
     char fullPath[MAX_PATH];
     const DWORD length = GetFullPathNameA(name, MAX_PATH, fullPath, nullptr);
@@ -29,7 +28,7 @@ bool SetOutputPath(const char* name)
         ShowMessage(nullptr, kFullPathFailedMessage, kMessageCaption);
         return false;
     }
-    memcpy(startupOptions.outputPath, fullPath, length + 1);
+    memcpy(path, fullPath, length + 1);
     return true;
 }
 
@@ -147,4 +146,19 @@ void FormatTooLongNameMessage(const char* name, char text[kUnusableOutputMessage
 void FormatUnusableOutputMessage(const char* path, char text[kUnusableOutputMessageSize])
 {
     FormatPathMessage(kUnusableOutputMessage, path, text);
+}
+
+bool PrepareRecordingPath(const char* name, const SYSTEMTIME& when, char path[MAX_PATH], bool* made,
+                          char text[kUnusableOutputMessageSize])
+{
+    *made = false;
+    if (!FillNamePattern(name, when, path)) {
+        FormatTooLongNameMessage(name, text);
+        return false;
+    }
+    if (!OutputPathTakesARecording(path, made)) {
+        FormatUnusableOutputMessage(path, text);
+        return false;
+    }
+    return true;
 }

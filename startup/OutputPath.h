@@ -4,9 +4,9 @@
 
 // The recording's output file: the name the command line gives, and the check a start makes of it.
 
-// Makes name a full path into startupOptions.outputPath; false after a message when it cannot be
-// made one, or when the full path does not fit, which is never cut short.
-bool SetOutputPath(const char* name);
+// Makes name a full path into path; false after a message when it cannot be made one, or when the
+// full path does not fit, which is never cut short.
+bool MakeOutputPath(const char* name, char path[MAX_PATH]);
 
 const int kUnusableOutputMessageSize = 256 + MAX_PATH;
 
@@ -25,3 +25,8 @@ bool OutputPathTakesARecording(const char* path, bool* made);
 
 // The message that names a path that cannot take a recording.
 void FormatUnusableOutputMessage(const char* path, char text[kUnusableOutputMessageSize]);
+
+// The file of a recording that starts at when: name's pattern filled into path, and checked as
+// above. False, with the message that names what stands in the way in text; made as above.
+bool PrepareRecordingPath(const char* name, const SYSTEMTIME& when, char path[MAX_PATH], bool* made,
+                          char text[kUnusableOutputMessageSize]);

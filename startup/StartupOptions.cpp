@@ -75,12 +75,12 @@ bool IsUnattendedRun()
 
 int ApplyCommandLine()
 {
-    if (!SetOutputPath(kDefaultOutputName))
+    if (!MakeOutputPath(kDefaultOutputName, startupOptions.outputPath))
         return kStartupRefused;
     for (int index = 1; index < argc; ++index) {
         const char* argument = argv[index];
         if (!IsSwitch(argument)) {
-            if (!SetOutputPath(argument))
+            if (!MakeOutputPath(argument, startupOptions.outputPath))
                 return kStartupRefused;
         } else if (ApplySwitch(argument) == kStartupRefused) {
             return kStartupRefused;

@@ -25,299 +25,10 @@
 #include "startup/RunOutcome.h"
 #include "startup/StartupOptions.h"
 #include "tests/support/MessageRecorder.h"
+#include "tests/support/ScriptedDevice.h"
 #include "tests/support/WindowsPaths.h"
 
 namespace {
-
-// The scripted device, as strict as Windows documents wave input: buffers come back only when the
-// test says so, or on reset (the one being filled with its bytes so far, the rest empty); a closed
-// handle, an unprepared header, unpreparing a buffer still in the device and closing while one is
-// there are refused, and nothing is posted after the close notification. A call that Windows would
-// refuse counts as a misuse unless the device was made to fail. An open gives the lowest handle
-// value not in use, so a closed device's value comes back, as Windows may do; a handle that was not
-// closed keeps what it holds.
-struct ScriptedDevice {
-    HWND dialog;
-    bool refuseOpen, refuseStart, refuseAdd, refuseClose;
-    bool preparesAfterTheDriverLeft;  // the open succeeded, but the driver answers MMSYSERR_NODRIVER
-    bool lost;  // absent: hands nothing back, not even on reset, and cannot be opened
-    bool resetFails;
-    bool resetBlocks;  // a driver that hangs in its reset until resetReleased is set
-    bool unprepareFails;  // the driver left: unprepare answers MMSYSERR_NODRIVER
-    bool silentClose;  // closes without its notification
-    bool quiet;  // a muted input: its buffers hold zeros
-    std::vector<std::wstring> names;  // the devices present, by number
-    UINT preferred;  // the default device's number
-    std::vector<UINT> openedIds;  // each open's device number, WAVE_MAPPER for the mapper's choice
-    int opensToRefuse, closesToRefuse;
-    HWAVEIN handle;  // the latest open
-    std::map<HWAVEIN, std::deque<WAVEHDR*>> open;  // the open handles and the buffers each holds
-    std::deque<WAVEHDR*> held;  // those of the latest handle
-    std::set<WAVEHDR*> prepared;
-    std::vector<DWORD> opensAt;  // on the clock since the start
-    std::vector<size_t> handlesOpenAtOpens;
-    int resets;
-    int misuses;
-    DWORD now;
-    DWORD msPerReading;
-    DWORD bytesAtReset;
-    // What a lost device wrote to the buffer it was filling; its reset fails, as Wine's does once
-    // its sound server has gone.
-    DWORD bytesWrittenWhenLost;
-    std::vector<EXECUTION_STATE> executionStates;
-    std::vector<std::wstring> shutdownBlocks;  // each reason set, and an empty one for each cleared
-};
-ScriptedDevice device;
-// The device is called from the window's thread and from the thread that tears lost devices down.
-CRITICAL_SECTION deviceLock;
-HANDLE resetReleased;
-struct DeviceCall {
-    DeviceCall() { EnterCriticalSection(&deviceLock); }
-    ~DeviceCall() { LeaveCriticalSection(&deviceLock); }
-};
-const DWORD kStartClock = 0xFFFFF000;  // the clock wraps during the recording
-const DWORD kFirstHandle = 0x5A5A;
-const LPARAM kCloseAppRequest = 0x00000001;
-HWAVEIN const kDevice = reinterpret_cast<HWAVEIN>(kFirstHandle);
-
-bool Failing()
-{
-    return device.lost || device.resetFails || device.resetBlocks || device.unprepareFails || device.refuseAdd || device.refuseClose || device.silentClose ||
-           device.closesToRefuse > 0;
-}
-
-MMRESULT Refuse(MMRESULT result)
-{
-    device.misuses += !Failing();
-    return result;
-}
-
-// What the handle holds, or null for a handle that is not open.
-std::deque<WAVEHDR*>* HeldBy(HWAVEIN handle)
-{
-    if (handle == device.handle && device.open.count(handle))
-        return &device.held;
-    auto found = device.open.find(handle);
-    return found == device.open.end() ? nullptr : &found->second;
-}
-
-// Audio, two sample values in turn, so that the encoder can tell it from the silence that stands
-// in for a gap and the level from a muted input's.
-void Write(WAVEHDR* header, DWORD bytes)
-{
-    header->dwBytesRecorded = bytes;
-    const BYTE kAudio[] = {0x11, 0x11, 0x55, 0x55};
-    for (DWORD index = 0; index < bytes && index < header->dwBufferLength; ++index)
-        header->lpData[index] = device.quiet ? 0 : kAudio[index % sizeof kAudio];
-}
-
-void HandBack(HWAVEIN handle, WAVEHDR* header, DWORD bytes)
-{
-    EXPECT_TRUE(HeldBy(handle)) << "a notification after the close";
-    Write(header, bytes);
-    header->dwFlags |= WHDR_DONE;
-    PostMessageA(device.dialog, MM_WIM_DATA, reinterpret_cast<WPARAM>(handle), reinterpret_cast<LPARAM>(header));
-}
-
-MMRESULT WINAPI Open(HWAVEIN* handle, UINT id, const WAVEFORMATEX*, DWORD_PTR callback, DWORD_PTR, DWORD flags)
-{
-    DeviceCall call;
-    device.opensAt.push_back(device.now - kStartClock);
-    device.handlesOpenAtOpens.push_back(device.open.size());
-    device.openedIds.push_back(id);
-    // A number of a device that is not present, or one given without the mapper's conversion.
-    if (id != WAVE_MAPPER && (id >= device.names.size() || !(flags & WAVE_MAPPED)))
-        return Refuse(MMSYSERR_BADDEVICEID);
-    if (device.refuseOpen || device.lost)
-        return MMSYSERR_NODRIVER;
-    if (device.opensToRefuse > 0) {
-        --device.opensToRefuse;
-        return MMSYSERR_ALLOCATED;
-    }
-    if (device.open.count(device.handle))
-        device.open[device.handle] = device.held;
-    device.held.clear();
-    device.dialog = reinterpret_cast<HWND>(callback);
-    DWORD_PTR free = kFirstHandle;
-    while (device.open.count(reinterpret_cast<HWAVEIN>(free)))
-        ++free;
-    device.handle = reinterpret_cast<HWAVEIN>(free);
-    device.open[device.handle];
-    *handle = device.handle;
-    return MMSYSERR_NOERROR;
-}
-
-UINT WINAPI DeviceCount()
-{
-    return static_cast<UINT>(device.names.size());
-}
-
-MMRESULT WINAPI DeviceCaps(UINT_PTR id, WAVEINCAPSW* caps, UINT size)
-{
-    if (id >= device.names.size() || size < sizeof *caps)
-        return MMSYSERR_BADDEVICEID;
-    *caps = {};
-    lstrcpynW(caps->szPname, device.names[id].c_str(), MAXPNAMELEN);
-    return MMSYSERR_NOERROR;
-}
-
-// Only the wave mapper's preferred device is asked for.
-MMRESULT WINAPI DeviceMessage(HWAVEIN target, UINT message, DWORD_PTR first, DWORD_PTR second)
-{
-    const UINT kPreferredDeviceQuery = 0x2000 + 21;
-    if (target != reinterpret_cast<HWAVEIN>(static_cast<UINT_PTR>(WAVE_MAPPER)) || message != kPreferredDeviceQuery ||
-        !first || !second)
-        return Refuse(MMSYSERR_NOTSUPPORTED);
-    *reinterpret_cast<DWORD*>(first) = device.preferred;
-    *reinterpret_cast<DWORD*>(second) = 0;
-    return MMSYSERR_NOERROR;
-}
-
-// Runs call with what an open handle holds; a handle that is not open is refused, as Windows does.
-template <typename Call>
-MMRESULT OnOpenHandle(HWAVEIN handle, Call call)
-{
-    DeviceCall guard;
-    std::deque<WAVEHDR*>* held = HeldBy(handle);
-    return held ? call(*held) : Refuse(MMSYSERR_INVALHANDLE);
-}
-
-typedef std::deque<WAVEHDR*> Held;
-
-MMRESULT WINAPI Prepare(HWAVEIN handle, WAVEHDR* header, UINT)
-{
-    return OnOpenHandle(handle, [&](Held&) -> MMRESULT {
-        if (device.preparesAfterTheDriverLeft)
-            return MMSYSERR_NODRIVER;
-        header->dwFlags |= WHDR_PREPARED;
-        device.prepared.insert(header);
-        return MMSYSERR_NOERROR;
-    });
-}
-
-MMRESULT WINAPI Unprepare(HWAVEIN handle, WAVEHDR* header, UINT)
-{
-    return OnOpenHandle(handle, [&](Held& held) -> MMRESULT {
-        if (device.unprepareFails)
-            return MMSYSERR_NODRIVER;
-        if (std::find(held.begin(), held.end(), header) != held.end())
-            return Refuse(WAVERR_STILLPLAYING);
-        header->dwFlags &= ~WHDR_PREPARED;
-        device.prepared.erase(header);
-        return MMSYSERR_NOERROR;
-    });
-}
-
-MMRESULT WINAPI Add(HWAVEIN handle, WAVEHDR* header, UINT)
-{
-    return OnOpenHandle(handle, [&](Held& held) -> MMRESULT {
-        if (!(header->dwFlags & WHDR_PREPARED))
-            return Refuse(WAVERR_UNPREPARED);
-        if (device.refuseAdd)
-            return MMSYSERR_NOMEM;
-        header->dwFlags &= ~WHDR_DONE;
-        held.push_back(header);
-        return MMSYSERR_NOERROR;
-    });
-}
-
-MMRESULT WINAPI Start(HWAVEIN handle)
-{
-    return OnOpenHandle(handle, [](Held&) -> MMRESULT { return device.refuseStart ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR; });
-}
-
-MMRESULT WINAPI Reset(HWAVEIN handle)
-{
-    if (device.resetBlocks)
-        WaitForSingleObject(resetReleased, INFINITE);
-    return OnOpenHandle(handle, [&](Held& held) -> MMRESULT {
-        ++device.resets;
-        if (device.resetFails)
-            return MMSYSERR_NODRIVER;
-        if (device.lost && device.bytesWrittenWhenLost && !held.empty()) {
-            Write(held.front(), device.bytesWrittenWhenLost);
-            return MMSYSERR_NODRIVER;
-        }
-        for (bool first = true; !device.lost && !held.empty(); first = false) {
-            HandBack(handle, held.front(), first ? device.bytesAtReset : 0);
-            held.pop_front();
-        }
-        return MMSYSERR_NOERROR;
-    });
-}
-
-MMRESULT WINAPI Close(HWAVEIN handle)
-{
-    return OnOpenHandle(handle, [&](Held& held) -> MMRESULT {
-        if (!held.empty())
-            return Refuse(WAVERR_STILLPLAYING);
-        if (device.refuseClose)
-            return MMSYSERR_NODRIVER;
-        if (device.closesToRefuse > 0) {
-            --device.closesToRefuse;
-            return MMSYSERR_NODRIVER;
-        }
-        if (!device.silentClose)
-            PostMessageA(device.dialog, MM_WIM_CLOSE, reinterpret_cast<WPARAM>(handle), 0);
-        device.open.erase(handle);
-        if (handle == device.handle)
-            device.held.clear();
-        return MMSYSERR_NOERROR;
-    });
-}
-
-// A clock that moves only when the test says so, or by msPerReading at every reading.
-DWORD WINAPI Now()
-{
-    const DWORD now = device.now;
-    device.now += device.msPerReading;
-    return now;
-}
-
-BOOL WINAPI BlockShutdown(HWND, LPCWSTR reason)
-{
-    device.shutdownBlocks.push_back(reason);
-    return TRUE;
-}
-
-BOOL WINAPI UnblockShutdown(HWND)
-{
-    device.shutdownBlocks.push_back(std::wstring());
-    return TRUE;
-}
-
-// Records each request; like XP, refuses away mode when asked to.
-bool refuseAwayMode = false;
-bool onBattery = false;
-
-// A desktop computer, or a portable one on its battery.
-BOOL WINAPI PowerStatus(SYSTEM_POWER_STATUS* status)
-{
-    const BYTE kHigh = 1, kNoSystemBattery = 128;
-    *status = {};
-    status->BatteryFlag = onBattery ? kHigh : kNoSystemBattery;
-    return TRUE;
-}
-
-EXECUTION_STATE WINAPI SetExecutionState(EXECUTION_STATE state)
-{
-    const EXECUTION_STATE kAwayMode = 0x40;
-    device.executionStates.push_back(state);
-    return refuseAwayMode && (state & kAwayMode) ? 0 : ES_CONTINUOUS;
-}
-
-// What a buffer being filled holds when a reset hands it back.
-const DWORD kPartialBytes = 12000;
-
-// One line-in, its clock at the start, a partial buffer at every reset.
-ScriptedDevice FreshDevice()
-{
-    ScriptedDevice fresh{};
-    fresh.now = kStartClock;
-    fresh.bytesAtReset = kPartialBytes;
-    fresh.names = {L"Line In"};
-    return fresh;
-}
 
 // From Record until capture has ended.
 bool Recording()
@@ -339,19 +50,9 @@ class RecordingControlTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static bool lockReady = false;
-        if (!lockReady) {
-            InitializeCriticalSection(&deviceLock);
-            resetReleased = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-            lockReady = true;
-        }
-        device = FreshDevice();
-        refuseAwayMode = onBattery = false;
+        InstallScriptedDevice();
         // An earlier case's end of the session or unattended run leaves no deadline behind.
         DismissMessagesAfter(kNoDeadline);
-        waveInput = {Open,  Prepare,           Unprepare,   Add,           Start,          Reset,
-                     Close, Now,               SetExecutionState, PowerStatus, BlockShutdown, UnblockShutdown,
-                     DeviceCount, DeviceCaps, DeviceMessage};
         ASSERT_TRUE(EnterFolder(FAKES_DIR "/recording"));
         ASSERT_EQ(0, LoadEncoderLibrary());
         startupOptions = StartupOptions{};
@@ -554,7 +255,7 @@ TEST_F(RecordingControlTest, FiveSecondLimitCountsDownAndStopsAtTheFourthBuffer)
         header->dwFlags |= WHDR_DONE;
         OnBufferDone(dialog_, kDevice, header);
         EXPECT_EQ(expected[second - 1], Text(IDC_REMAIN)) << second;
-        EXPECT_EQ(second == 4, recordingState.clock.timeLimitReached) << second;
+        EXPECT_EQ(second == 4, recordingInput.clock.timeLimitReached) << second;
     }
     Pump();
     EXPECT_EQ(1, device.resets);
@@ -616,7 +317,7 @@ TEST_F(RecordingControlTest, SizeLimitStopsOnceAndReportsAfterTheEnd)
         header->dwFlags |= WHDR_DONE;
         device.now += 1000;
         OnBufferDone(dialog_, device.handle, header);
-        ASSERT_EQ(n >= 3, recordingState.clock.sizeLimitReached) << n;
+        ASSERT_EQ(n >= 3, recordingInput.clock.sizeLimitReached) << n;
     }
     int stops = 0;
     MSG message;

@@ -1,0 +1,48 @@
+#include "recorder/RecordingReport.h"
+
+#include "encoding/EncoderWorker.h"
+#include "recorder/DeviceChoice.h"
+#include "recorder/RecorderView.h"
+#include "startup/ProgramText.h"
+
+const char kDeviceMessage[] = "録音デバイスを開けませんでした。\nライン入力が使えるか確認してください。";
+const char kPreparationMessage[] = "録音の準備に失敗しました。\nメモリが足りない可能性があります。";
+const char kSizeLimitMessage[] = "録音ファイルのサイズが 2GB の95%に達したので、\n録音を中止しました。";
+const char kSilentInputMessage[] =
+    "録音中、入力から音が来ませんでした。\nライン入力の接続とミュート、録音デバイスの音量を確認してください。";
+static const char kNoSuchDeviceMessage[] = "名前に「%s」を含む録音デバイスが見つかりませんでした。\n次のデバイスがあります:\n%s";
+static const char kNoDevicesPresent[] = "(録音デバイスがありません)";
+static const char kGapsMessage[] = "録音中に入力が %d 回途切れました。無音で補った時間: %s";
+
+static const int kDeviceListSize = 640;
+static const int kWantedShownSize = 256;
+
+RunOutcome OutcomeOf(const RecordingFacts& facts)
+{
+    if (facts.workerExitCode == kWorkerDidNotStart)
+        return kNothingRecorded;
+    if (facts.workerExitCode != 0 || facts.cutShort)
+        return kEndedEarly;
+    // Silence throughout for a device that never came.
+    if (facts.capturedBytes == 0)
+        return kNothingRecorded;
+    if (facts.silent)
+        return kRecordedSilence;
+    return facts.gaps > 0 ? kRecordedWithGaps : kRecordedAsAsked;
+}
+
+void FormatGapsMessage(int gaps, DWORD silenceSeconds, char text[kGapsMessageSize])
+{
+    char silence[kTimeTextSize];
+    FormatTime(silenceSeconds, silence);
+    wsprintfA(text, kGapsMessage, gaps, silence);
+}
+
+void FormatNoSuchDeviceMessage(const char* wanted, char text[kNoSuchDeviceMessageSize])
+{
+    char shown[kWantedShownSize];
+    SystemTextToProgramText(wanted, shown, sizeof shown);
+    char devices[kDeviceListSize];
+    ListDevices(devices, sizeof devices);
+    wsprintfA(text, kNoSuchDeviceMessage, shown, devices[0] ? devices : kNoDevicesPresent);
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <windows.h>
+
+#include "startup/RunOutcome.h"
+
+// What the end of a recording tells: the run's outcome from what happened to the recording, and the
+// messages for whoever is there. Nothing here looks at a window or a device.
+
+// What happened to one recording, as its end knows it.
+struct RecordingFacts {
+    DWORD workerExitCode;  // 0 once the file is complete; kWorkerDidNotStart when none was begun
+    bool cutShort;  // the size limit or the end of the session ended it
+    ULONGLONG capturedBytes;  // audio from the device, silence not counted
+    bool silent;  // nothing but silence came, over seconds enough to tell
+    int gaps;
+};
+
+// The outcome of the recording: the worst thing that happened to it.
+RunOutcome OutcomeOf(const RecordingFacts& facts);
+
+extern const char kDeviceMessage[];
+extern const char kPreparationMessage[];
+extern const char kSizeLimitMessage[];
+extern const char kSilentInputMessage[];
+
+// Room for the gaps message with its count and its time.
+const int kGapsMessageSize = 128;
+
+// "N gaps, this much silence".
+void FormatGapsMessage(int gaps, DWORD silenceSeconds, char text[kGapsMessageSize]);
+
+// wsprintfA writes at most 1024 characters: the wanted text and the list of devices are bounded to fit.
+const int kNoSuchDeviceMessageSize = 1024;
+
+// "No device named so; these are present", with wanted as the user gave it (of the system's code page).
+void FormatNoSuchDeviceMessage(const char* wanted, char text[kNoSuchDeviceMessageSize]);
