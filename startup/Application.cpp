@@ -4,6 +4,7 @@
 #include "recorder/RecorderDialog.h"
 #include "recorder/WaveInput.h"
 #include "resources/resource.h"
+#include "startup/Backstop.h"
 #include "startup/ProgramText.h"
 #include "startup/RunOutcome.h"
 #include "startup/StartupOptions.h"
@@ -124,8 +125,7 @@ int RunApplication(HINSTANCE module)
     // Whatever hangs from here on costs this run, never the next.
     heldLock = alreadyHeld ? nullptr : mutex;
     if (!alreadyHeld && IsUnattendedRun())
-        StartBackstop(startupOptions.timeLimitSeconds * kMillisecondsPerSecond + kLimitGraceMs + kBackstopMarginMs,
-                      EndHoldingTheLock);
+        StartBackstop(BackstopDelayMs(startupOptions.timeLimitSeconds), EndHoldingTheLock);
     const int exitCode = alreadyHeld ? RunExitCode() : RunRecorder(module);
     if (alreadyHeld && mutex)
         CloseHandle(mutex);

@@ -15,18 +15,8 @@ enum RunOutcome {
 // A finding about this run; one better than what was already found changes nothing.
 void NoteRunOutcome(RunOutcome outcome);
 
+// The worst outcome noted so far.
+RunOutcome WorstRunOutcome();
+
 // The process's exit code: the worst outcome for an unattended run, 0 for one with someone there.
 int RunExitCode();
-
-// An unattended run still alive this long after its limit and grace has hung (a driver, a box that
-// cannot be closed): the file's completion takes seconds, an encoder's backlog after a frozen
-// program tens of them. The next run waits for the lock longer than this.
-const DWORD kBackstopMarginMs = 30000;
-
-// Ends the process with an exit code and no clean-up, from wherever it is called.
-typedef void (*ProcessEnd)(UINT exitCode);
-void EndThisProcess(UINT exitCode);
-
-// From a thread that waits on nothing else: afterMs from now, end with the worst outcome, at least
-// kEndedEarly. False when no thread could be had.
-bool StartBackstop(ULONGLONG afterMs, ProcessEnd end);

@@ -1,4 +1,5 @@
-"""Fails unless the Wine server of WINEPREFIX is the persistent one the test command started.
+"""Fails unless the Wine servers of WINEPREFIX and of every window-test slot are the persistent ones
+the test command started.
 
 Without it every Wine process starts and stops a server of its own: seconds each, and racing the
 shutdown of the one before, which once left every later process of a run hanging."""
@@ -26,14 +27,25 @@ def server_arguments(folder_name):
     return None
 
 
+def slot_prefixes():
+    """The prefixes of the window tests' slots that scripts/test started."""
+    slots = os.environ.get("KANORU_WINE_SLOTS", "")
+    for slot in sorted(os.listdir(slots)) if os.path.isdir(slots) else []:
+        env = os.path.join(slots, slot, "env")
+        if os.path.exists(env):
+            with open(env) as lines:
+                yield dict(line.rstrip("\n").split("=", 1) for line in lines if "=" in line)["WINEPREFIX"]
+
+
 def main():
-    arguments = server_arguments(server_folder_name(os.environ["WINEPREFIX"]))
-    if arguments is None:
-        sys.exit("no Wine server is running for the prefix")
-    # "-p" alone keeps the server for good; the launcher's own "-p0" lets it go when idle.
-    if "-p" not in arguments:
-        sys.exit("the prefix's Wine server is not persistent: " + " ".join(arguments))
-    print("persistent Wine server:", " ".join(arguments))
+    for prefix in [os.environ["WINEPREFIX"], *slot_prefixes()]:
+        arguments = server_arguments(server_folder_name(prefix))
+        if arguments is None:
+            sys.exit(f"no Wine server is running for {prefix}")
+        # "-p" alone keeps the server for good; the launcher's own "-p0" lets it go when idle.
+        if "-p" not in arguments:
+            sys.exit(f"the Wine server of {prefix} is not persistent: " + " ".join(arguments))
+        print("persistent Wine server:", prefix, " ".join(arguments))
 
 
 main()

@@ -11,6 +11,20 @@ import sys
 import tempfile
 import time
 
+
+
+def enter_wine_slot():
+    """Under CTest a window test holds one of the Wine slots of scripts/test (CTest names it in
+    CTEST_RESOURCE_GROUP_0_WINE as "id:N,slots:1"): its prefix, server and display are the test's."""
+    group = os.environ.get("CTEST_RESOURCE_GROUP_0_WINE")
+    if not group:
+        return
+    slot = dict(part.split(":", 1) for part in group.split(","))["id"]
+    with open(os.path.join(os.environ["KANORU_WINE_SLOTS"], slot, "env")) as env:
+        os.environ.update(line.rstrip("\n").split("=", 1) for line in env if "=" in line)
+
+
+enter_wine_slot()
 BIN = os.environ.get("KANORU_BIN", "")
 CAPTION = "かのる"
 MESSAGE_CAPTION = "かのるMP3"

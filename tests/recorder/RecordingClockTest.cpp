@@ -48,6 +48,8 @@ TEST(RecordingClock, CountersAndLimitsAtAReading)
          false},
         {"silence counts toward the size", 0, 320, 1, kBuffersToTheSizeLimitAt320, 1000, false, 0, kSizeLimitReached,
          false},
+        {"a sleep of days queued at once passes the size limit, however far", 0, 320, 1, 108000, 1000, false, 0,
+         kSizeLimitReached, false},
         {"both limits at one reading", 3000, 320, kBuffersToTheSizeLimitAt320 + 1, 0, 2500, true, 0,
          kTimeLimitReached | kSizeLimitReached, false},
     };

@@ -22,6 +22,7 @@
 #include "recorder/WaveInput.h"
 #include "resources/resource.h"
 #include "startup/RecordingSettings.h"
+#include "startup/Backstop.h"
 #include "startup/RunOutcome.h"
 #include "startup/StartupOptions.h"
 #include "tests/support/MessageRecorder.h"
@@ -305,8 +306,10 @@ TEST_F(RecordingControlTest, SizeLimitStopsOnceAndReportsAfterTheEnd)
 {
     recordingSettings = RecordingSettings{1, 32000, 320, 3};
     ApplySettingsToDialog(dialog_, 1, 32000);
-    Click(IDC_RECORD);
     const DWORD kSecondsToTheLimit = kSizeLimitBytes / (320 * 1000 / 8);
+    // The time limit is reached at the same buffer, and ranks below the size limit.
+    startupOptions.timeLimitSeconds = kSecondsToTheLimit + 1;
+    Click(IDC_RECORD);
     Tick((kSecondsToTheLimit - 2) * 1000);
     // The silence counts a second less than the sleep, for the buffer still to come: the third
     // buffer from here passes the limit.
@@ -328,11 +331,17 @@ TEST_F(RecordingControlTest, SizeLimitStopsOnceAndReportsAfterTheEnd)
     EXPECT_EQ(1, stops);
     MessageSink previous = SetMessageSink(NoteSizeMessage);
     Pump();
-    SetMessageSink(previous);
     EXPECT_FALSE(Recording());
     EXPECT_EQ(1, sizeMessagesShown);
     EXPECT_FALSE(recordingWhenSizeMessageShown) << "the message waits for the end of the recording";
     EXPECT_EQ(kEndedEarly, recordingState.outcome);
+    // The next recording has no reason of the last one's.
+    Click(IDC_RECORD);
+    SecondPasses(device.now + 1000);
+    Click(IDC_RECORD);
+    SetMessageSink(previous);
+    EXPECT_EQ(1, sizeMessagesShown);
+    EXPECT_EQ(kRecordedAsAsked, recordingState.outcome);
 }
 
 TEST_F(RecordingControlTest, WorkerStopAfterTheUsersStopDoesNotStartARecording)
@@ -571,6 +580,9 @@ TEST_F(RecordingControlTest, ChosenDeviceIsFoundByItsNameAtEveryOpen)
     } kRows[] = {{"", kBackInAnotherOrder, 0, 2},
                  {"usb audio", kBackInAnotherOrder, 1, 0},
                  {"usb audio", kBackRenamed, 1, 2},
+                 {"codec", kBackInAnotherOrder, 1, 0},
+                 // Once found, the device is its name: another holding the text is not taken.
+                 {"usb", {L"USB Camera", L"Realtek Line In", L"USB Audio CODEC"}, 1, 2},
                  // Its device gone for good, the default of the moment is not taken: the silence is honest.
                  {"", {L"Microphone", L"USB Audio CODEC"}, 0, WAVE_MAPPER}};
     for (const auto& row : kRows) {
@@ -786,7 +798,7 @@ TEST_F(RecordingControlTest, StallsAreFilledAndClockDriftIsNot)
 // the end where no input came; a message comes only where something was filled and someone is there.
 TEST_F(RecordingControlTest, EveryEndingCompletesTheFile)
 {
-    enum Before { kFaultAtTheStop, kGap, kSleep, kMutedInput };
+    enum Before { kFaultAtTheStop, kGap, kSleep, kMutedInput, kMutedWithAnOffset };
     enum Ending { kClickStop, kCloseWindow, kCloseUnattendedRun, kLimit, kSessionEnd };
     struct Case {
         const char* name;
@@ -828,6 +840,11 @@ TEST_F(RecordingControlTest, EveryEndingCompletesTheFile)
          false, kRecordedSilence},
         {"a muted input to the limit", kMutedInput, nullptr, kLimit, 8, 8000, 8000 + kLimitGraceMs, 8, nullptr, false,
          false, kRecordedSilence},
+        {"a muted converter's offset", kMutedWithAnOffset, nullptr, kClickStop, 0, 4000, 4000, 4.3,
+         "録音中、入力から音が来ませんでした。", true, false, kRecordedSilence},
+        // A file cut short tells that first.
+        {"a muted input at the end of the session", kMutedInput, nullptr, kSessionEnd, 0, 4000, 4000, 4.3, nullptr,
+         false, false, kEndedEarly},
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.name);
@@ -841,7 +858,8 @@ TEST_F(RecordingControlTest, EveryEndingCompletesTheFile)
         Click(IDC_RECORD);
         // The muted input's device clicks as it opens.
         SecondPasses(kStartClock + 1000);
-        device.quiet = c.before == kMutedInput;
+        device.quiet = c.before == kMutedInput || c.before == kMutedWithAnOffset;
+        device.quietLevel = c.before == kMutedWithAnOffset ? 3000 : 0;
         WAVEHDR* kept = device.held.front();
         if (c.before == kFaultAtTheStop) {
             device.*c.fault = true;
@@ -851,7 +869,7 @@ TEST_F(RecordingControlTest, EveryEndingCompletesTheFile)
             SendMessageA(dialog_, WM_TIMER, kWatchdogTimer, 0);
             EXPECT_EQ(kCapturing, CurrentCaptureStage()) << "a held-up program does not take its device for lost";
             Pump();
-        } else if (c.before == kMutedInput) {
+        } else if (device.quiet) {
             const DWORD lastMs = c.ending == kLimit ? c.limitSeconds * 1000 : 4000;
             for (DWORD ms = 2000; Recording() && ms <= lastMs; ms += 1000)
                 SecondPasses(kStartClock + ms);

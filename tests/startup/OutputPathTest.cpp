@@ -47,6 +47,9 @@ TEST(OutputPath, NamePatternIsFilledWithTheStartsDateAndTime)
         {"C:\\番組%d.mp3", true, "C:\\番組08.mp3"},
         {longest + "%Y%m%d", true, longest + "20261208"},
         {longest + "%Y%m%d%H", false, ""},
+        // A path that fills the buffer leaves no room for its end.
+        {longest + "%Y%m%dx", false, ""},
+        {longest + "x%Y%m%d", false, ""},
     };
     for (const auto& row : rows) {
         char path[MAX_PATH] = "untouched";

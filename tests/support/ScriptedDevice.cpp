@@ -44,8 +44,9 @@ static void Write(WAVEHDR* header, DWORD bytes)
 {
     header->dwBytesRecorded = bytes;
     const BYTE kAudio[] = {0x11, 0x11, 0x55, 0x55};
+    const BYTE quiet[] = {LOBYTE(device.quietLevel), HIBYTE(device.quietLevel)};
     for (DWORD index = 0; index < bytes && index < header->dwBufferLength; ++index)
-        header->lpData[index] = device.quiet ? 0 : kAudio[index % sizeof kAudio];
+        header->lpData[index] = device.quiet ? quiet[index % sizeof quiet] : kAudio[index % sizeof kAudio];
 }
 
 void HandBack(HWAVEIN handle, WAVEHDR* header, DWORD bytes)

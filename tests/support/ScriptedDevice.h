@@ -26,7 +26,8 @@ struct ScriptedDevice {
     bool resetBlocks;  // a driver that hangs in its reset until resetReleased is set
     bool unprepareFails;  // the driver left: unprepare answers MMSYSERR_NODRIVER
     bool silentClose;  // closes without its notification
-    bool quiet;  // a muted input: its buffers hold zeros
+    bool quiet;  // a muted input: its buffers hold quietLevel throughout
+    SHORT quietLevel;  // zero, or a converter's offset
     std::vector<std::wstring> names;  // the devices present, by number
     UINT preferred;  // the default device's number
     std::vector<UINT> openedIds;  // each open's device number, WAVE_MAPPER for the mapper's choice
