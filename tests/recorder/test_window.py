@@ -234,7 +234,8 @@ class FailureTest(RecorderTestCase):
         """Ends the line-in's server at kill_at and brings it back, playing again, at back_at; the
         counter turns red meanwhile and back once audio flows. With a second tone, the server comes
         back with its line-ins in the other order, the second one playing that tone.
-        The seconds the device took to return, and when, since started, the line-in played again."""
+        The seconds the device took to return, and when, since started, the line-in played again;
+        the gap the file shows for it is (kill_at, back - kill_at + recovered)."""
         signal = self.line_in.tone(120)
         second_signal = second and self.line_in.tone(120, second)
         time.sleep(max(0, started + kill_at - time.monotonic()))
@@ -249,6 +250,11 @@ class FailureTest(RecorderTestCase):
         recovered = self.wait_red(False, 10)
         self.assertIsNotNone(recovered, "the counter turns back once the device is back")
         return recovered, back - started
+
+    def outage_gap(self, started, kill_at, back_at, second=None):
+        """An outage as above; the gap it leaves in the file: its start and its seconds."""
+        recovered, back = self.outage(started, kill_at, back_at, second)
+        return kill_at, back - kill_at + recovered
 
     def assertToneAroundGaps(self, path, gaps, seconds, frequency=TONE, recovery=1.5):
         """The file is about seconds long, and the tone but for one silence starting at each gap's start
@@ -312,9 +318,9 @@ class FailureTest(RecorderTestCase):
         time.sleep(harness.SIGNAL_LEAD_SECONDS)
         program = self.started("/P64_22_1", "/A", "/T20", "/Dsecond-LINE", "chosen.mp3")
         started = time.monotonic()
-        recovered, back = self.outage(started, 4, 9, second=SECOND_TONE)
+        gap = self.outage_gap(started, 4, 9, second=SECOND_TONE)
         path = self.assertEndedAfterItsLimit(program, started, 20, "chosen.mp3", RECORDED_WITH_GAPS)
-        self.assertToneAroundGaps(path, [(4, back - 4 + recovered)], (19, 20), SECOND_TONE)
+        self.assertToneAroundGaps(path, [gap], (19, 20), SECOND_TONE)
         program = self.started("/DNoSuchDevice", "none.mp3")
         self.assertTrue(harness.click(IDC_RECORD))
         message = harness.read_message(10000)
@@ -329,7 +335,7 @@ class FailureTest(RecorderTestCase):
     def test_lost_device_without_a_limit_is_reported_when_stopped(self):
         program, started = self.recording("/P64_22_1", "/A", "bridged.mp3")
         # Long enough for the loss to be seen: a buffer two seconds overdue, at the next tick.
-        recovered, back = self.outage(started, 2.5, 7)
+        gap = self.outage_gap(started, 2.5, 7)
         time.sleep(max(0, started + 12 - time.monotonic()))
         self.assertTrue(harness.click(IDC_RECORD))
         stopped = time.monotonic() - started
@@ -340,7 +346,7 @@ class FailureTest(RecorderTestCase):
         self.assertTrue(state[IDC_SAVE]["enabled"])
         harness.close_window()
         self.assertEqual(0, program.wait(timeout=30))
-        self.assertToneAroundGaps(os.path.join(self.folder, "bridged.mp3"), [(2.5, back - 2.5 + recovered)], stopped)
+        self.assertToneAroundGaps(os.path.join(self.folder, "bridged.mp3"), [gap], stopped)
 
     def test_frozen_program_keeps_the_wall_clock(self):
         program, started = self.recording("/P128_44_2", "/A", "/T30", "frozen.mp3")
