@@ -3,7 +3,9 @@
 // Identifiers shared by the resource script and the code.
 #define IDD_RECORDER 102
 #define IDI_PROGRAM 103
-#define IDR_MANIFEST 104
+// Windows builds a program's activation context from this manifest ID alone
+// (CREATEPROCESS_MANIFEST_RESOURCE_ID).
+#define IDR_MANIFEST 1
 
 #define IDC_RECORD 256
 #define IDC_SAVE 257

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "resources/resource.h"
+#include "tests/support/WindowsPaths.h"
 
 namespace {
 
@@ -206,6 +207,34 @@ TEST(ProgramManifest, LoadsAndSaysWhatWindowsMustKnow)
     context.lpResourceName = MAKEINTRESOURCEW(IDR_MANIFEST);
     HANDLE loaded = CreateActCtxW(&context);
     EXPECT_NE(INVALID_HANDLE_VALUE, loaded) << "the manifest parses, error " << GetLastError();
+    if (loaded != INVALID_HANDLE_VALUE)
+        ReleaseActCtx(loaded);
+}
+
+BOOL CALLBACK NoteResourceId(HMODULE, LPCSTR, LPSTR name, LONG_PTR ids)
+{
+    reinterpret_cast<std::vector<ULONG_PTR>*>(ids)->push_back(IS_INTRESOURCE(name) ? reinterpret_cast<ULONG_PTR>(name) : 0);
+    return TRUE;
+}
+
+// Windows reads an EXE's manifest from its RT_MANIFEST resource 1 only: the built program's resource
+// table holds exactly that one, and Windows builds an activation context from it.
+TEST(ProgramManifest, BuiltProgramHoldsItUnderTheOneIdWindowsReads)
+{
+    const std::string program = WindowsPath(PROGRAM_FILE);
+    HMODULE image = LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, image) << program;
+    std::vector<ULONG_PTR> ids;
+    EnumResourceNamesA(image, RT_MANIFEST, NoteResourceId, reinterpret_cast<LONG_PTR>(&ids));
+    FreeLibrary(image);
+    EXPECT_EQ(std::vector<ULONG_PTR>{reinterpret_cast<ULONG_PTR>(CREATEPROCESS_MANIFEST_RESOURCE_ID)}, ids);
+    ACTCTXA context = {};
+    context.cbSize = sizeof context;
+    context.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    context.lpSource = program.c_str();
+    context.lpResourceName = CREATEPROCESS_MANIFEST_RESOURCE_ID;
+    HANDLE loaded = CreateActCtxA(&context);
+    EXPECT_NE(INVALID_HANDLE_VALUE, loaded) << "the program's own manifest parses, error " << GetLastError();
     if (loaded != INVALID_HANDLE_VALUE)
         ReleaseActCtx(loaded);
 }
