@@ -214,10 +214,11 @@ bool OnCloseRequest(HWND)
     if (s.stage == kIdle)
         return false;
     s.afterEnd = kCloseWindow;
-    // A message on any thread (the worker's failure) gives way, so that the run ends within seconds.
+    // A message on any thread (the worker's failure) gives way, so that the run ends within seconds;
+    // a show cut short by a close is not one recorded as asked.
     if (IsUnattendedRun())
         DismissMessagesAfter(0);
-    RequestStop(kEndedAsAsked);
+    RequestStop(IsUnattendedRun() ? kClosedBeforeItsLimit : kEndedAsAsked);
     return true;
 }
 
@@ -291,8 +292,9 @@ static void FinishRecording(HWND dialog)
     }
     const bool silent = InputWasSilent();
     const bool sizeLimit = s.endReason == kEndedAtSizeLimit;
-    // The end of the session cuts a recording short.
-    Conclude(OutcomeOf({exitCode, sizeLimit || sessionEnds, recordingInput.level.bytes, silent, clock.gaps}));
+    // The end of the session cuts a recording short, and so does a close before the limit.
+    const bool cutShort = sizeLimit || sessionEnds || s.endReason == kClosedBeforeItsLimit;
+    Conclude(OutcomeOf({exitCode, cutShort, recordingInput.level.bytes, silent, clock.gaps}));
     EndRecording(dialog, sizeLimit || exitCode != 0, sizeLimit ? kSizeLimitMessage : nullptr,
                  silent && SomeoneThere() ? kSilentInputMessage : nullptr, gapsMessage);
 }

@@ -18,6 +18,7 @@ enum RecordingStage {
 // reached at the same buffer.
 enum EndReason {
     kEndedAsAsked,  // Stop, a close, the end of the session, or the worker's own stop
+    kClosedBeforeItsLimit,  // an unattended run closed by anyone (the task scheduler at its own limit)
     kEndedAtTimeLimit,
     kEndedAtSizeLimit,
 };

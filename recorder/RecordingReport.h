@@ -10,7 +10,7 @@
 // What happened to one recording, as its end knows it.
 struct RecordingFacts {
     DWORD workerExitCode;  // 0 once the file is complete; kWorkerDidNotStart when none was begun
-    bool cutShort;  // the size limit or the end of the session ended it
+    bool cutShort;  // the size limit, the end of the session or a close before the limit ended it
     ULONGLONG capturedBytes;  // audio from the device, silence not counted
     bool silent;  // nothing but silence came, over seconds enough to tell
     int gaps;

@@ -828,7 +828,7 @@ TEST_F(RecordingControlTest, EveryEndingCompletesTheFile)
          kRecordedWithGaps},
         // Whoever closes it reads the outcome in the exit code, at once.
         {"closing an unattended run in a gap", kGap, nullptr, kCloseUnattendedRun, 60, 5900, 5900, 5.9, nullptr, false,
-         false, kRecordedWithGaps},
+         false, kEndedEarly},
         {"the time limit in a gap", kGap, nullptr, kLimit, 8, 8000, 8000 + kLimitGraceMs, 8, nullptr, false, false,
          kRecordedWithGaps},
         {"the end of the session in a gap, for an update", kGap, nullptr, kSessionEnd, 0, 5900, 5900, 5.9, nullptr,
