@@ -20,10 +20,57 @@ static const int kYearDigits = 4;
 static const int kFieldDigits = 2;
 static const int kDecimalBase = 10;
 
+// A name with no drive and no root, which Windows takes from the current folder.
+static bool IsRelative(const char* name)
+{
+    return name[0] != '\\' && name[0] != '/' && !(name[0] && name[1] == ':');
+}
+
+// True when folder is the Windows folder or lies below it.
+static bool UnderTheWindowsFolder(const char* folder)
+{
+    char windows[MAX_PATH];
+    const UINT length = GetSystemWindowsDirectoryA(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH || lstrlenA(folder) < static_cast<int>(length))
+        return false;
+    const char after = folder[length];
+    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, folder, length, windows, length) == CSTR_EQUAL &&
+           (after == '\\' || after == '\0' || windows[length - 1] == '\\');
+}
+
+// The program's own folder, with its final backslash, where its INI goes too.
+static bool ProgramFolder(char folder[MAX_PATH])
+{
+    const DWORD length = GetModuleFileNameA(nullptr, folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    char* name = folder + length;
+    while (name > folder && name[-1] != '\\')
+        --name;
+    *name = '\0';
+    return name > folder;
+}
+
+// A task that the task scheduler starts without a folder of its own runs in the system folder, under
+// the Windows folder, where no recording belongs: a relative name goes beside the program there.
+// True when it does, with the program's folder in folder.
+static bool BelongsBesideTheProgram(const char* name, char folder[MAX_PATH])
+{
+    char current[MAX_PATH];
+    const DWORD length = GetCurrentDirectoryA(MAX_PATH, current);
+    return IsRelative(name) && length > 0 && length < MAX_PATH && UnderTheWindowsFolder(current) &&
+           ProgramFolder(folder);
+}
+
 bool MakeOutputPath(const char* name, char path[MAX_PATH])
 {
+    char placed[MAX_PATH];
+    const bool besideTheProgram = BelongsBesideTheProgram(name, placed);
+    const bool fits = !besideTheProgram || lstrlenA(placed) + lstrlenA(name) < MAX_PATH;
+    if (besideTheProgram && fits)
+        name = lstrcatA(placed, name);
     char fullPath[MAX_PATH];
-    const DWORD length = GetFullPathNameA(name, MAX_PATH, fullPath, nullptr);
+    const DWORD length = fits ? GetFullPathNameA(name, MAX_PATH, fullPath, nullptr) : 0;
     if (length == 0 || length >= MAX_PATH) {
         ShowMessage(nullptr, kFullPathFailedMessage, kMessageCaption);
         return false;

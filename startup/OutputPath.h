@@ -4,8 +4,10 @@
 
 // The recording's output file: the name the command line gives, and the check a start makes of it.
 
-// Makes name a full path into path; false after a message when it cannot be made one, or when the
-// full path does not fit, which is never cut short.
+// Makes name a full path into path, a relative one from the current folder, or from the program's
+// folder when the current one is the Windows folder or below it (a scheduled task's default);
+// false after a message when it cannot be made one, or when the full path does not fit, which is
+// never cut short.
 bool MakeOutputPath(const char* name, char path[MAX_PATH]);
 
 const int kUnusableOutputMessageSize = 256 + MAX_PATH;

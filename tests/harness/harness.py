@@ -120,12 +120,13 @@ class Program:
             shutil.copy(library, os.path.join(folder, "gogo.dll"))
         self.process = None
 
-    def start(self, *arguments, lang=None):
-        """Starts the program, in the locale lang (a Windows of that code page) when given."""
+    def start(self, *arguments, lang=None, cwd=None):
+        """Starts the program, in the locale lang (a Windows of that code page) when given, in its own
+        folder or in cwd."""
         env = dict(self.line_in.env if self.line_in else os.environ)
         if lang:
             env["LANG"] = lang
-        self.process = wine("kanoru.exe", *arguments, cwd=self.folder, env=env)
+        self.process = wine(os.path.join(self.folder, "kanoru.exe"), *arguments, cwd=cwd or self.folder, env=env)
         return self.process
 
     def wait(self, timeout=60):

@@ -437,8 +437,10 @@ class FailureTest(RecorderTestCase):
             time.sleep(1.5)
         for name in names:
             harness.assert_timed_recording(self, os.path.join(self.folder, name), 4, 0.8, TONE)
-        # A percent sign that starts no pattern stays as written.
-        program.start("/P64_22_1", "/A", "/T2", "100%.mp3")
+        # A percent sign that starts no pattern stays as written; a task with no folder of its own runs
+        # in the system folder, and its relative name goes beside the program.
+        program.start("/P64_22_1", "/A", "/T2", "100%.mp3", cwd=os.path.join(os.environ["WINEPREFIX"], "drive_c",
+                                                                               "windows", "system32"))
         self.assertEqual(0, program.wait(timeout=40))
         harness.assert_timed_recording(self, os.path.join(self.folder, "100%.mp3"), 2, 0.8, TONE)
 

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <string.h>
+
 #include <string>
 
 #include "startup/OutputPath.h"
+#include "tests/support/MessageRecorder.h"
 
 namespace {
 
@@ -58,6 +61,41 @@ TEST(OutputPath, NamePatternIsFilledWithTheStartsDateAndTime)
             EXPECT_EQ(row.path, path);
         }
     }
+}
+
+// A relative name goes beside the program while the current folder is the Windows folder or below
+// it, as a scheduled task's is by default, and into the current folder everywhere else.
+TEST(OutputPath, RelativeNameUnderTheWindowsFolderGoesBesideTheProgram)
+{
+    char program[MAX_PATH], windows[MAX_PATH], temp[MAX_PATH], saved[MAX_PATH];
+    GetModuleFileNameA(nullptr, program, MAX_PATH);
+    *(strrchr(program, '\\') + 1) = '\0';
+    GetSystemWindowsDirectoryA(windows, MAX_PATH);
+    GetTempPathA(MAX_PATH, temp);
+    GetCurrentDirectoryA(MAX_PATH, saved);
+    const std::string system = std::string(windows) + "\\system32", alike = std::string(windows) + "-alike";
+    CreateDirectoryA(alike.c_str(), nullptr);
+    const struct {
+        std::string current, name, path;
+    } rows[] = {
+        {system, "take.mp3", std::string(program) + "take.mp3"},
+        {windows, "shows\\take.mp3", std::string(program) + "shows\\take.mp3"},
+        {system, "C:\\rec\\take.mp3", "C:\\rec\\take.mp3"},
+        {system, "\\take.mp3", "C:\\take.mp3"},
+        {temp, "take.mp3", std::string(temp) + "take.mp3"},
+        {alike, "take.mp3", alike + "\\take.mp3"},
+        {system, std::string(MAX_PATH - 2, 'n'), ""},
+    };
+    MessageRecorder messages;
+    for (const auto& row : rows) {
+        ASSERT_TRUE(SetCurrentDirectoryA(row.current.c_str())) << row.current;
+        char path[MAX_PATH] = "";
+        EXPECT_EQ(!row.path.empty(), MakeOutputPath(row.name.c_str(), path)) << row.current << " " << row.name;
+        EXPECT_EQ(row.path, path) << row.current << " " << row.name;
+    }
+    EXPECT_EQ(1u, messages.messages().size()) << "the name that does not fit beside the program is refused";
+    SetCurrentDirectoryA(saved);
+    RemoveDirectoryA(alike.c_str());
 }
 
 }  // namespace
