@@ -140,3 +140,8 @@ INT_PTR CALLBACK RecorderDialogProcedure(HWND dialog, UINT message, WPARAM wPara
         return FALSE;
     }
 }
+
+HWND CreateRecorderDialog(HINSTANCE module)
+{
+    return CreateDialogParamW(module, MAKEINTRESOURCEW(IDD_RECORDER), nullptr, RecorderDialogProcedure, 0);
+}

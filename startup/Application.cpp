@@ -73,15 +73,15 @@ static int RunRecorder(HINSTANCE module)
     if (ApplyCommandLine() == kStartupRefused)
         return kRefused;
     UseSystemWaveInput();
-    if (!CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_RECORDER), nullptr, RecorderDialogProcedure, 0)) {
+    if (!CreateRecorderDialog(module)) {
         NoteRunOutcome(kNothingRecorded);
         UnloadEncoderLibrary();
         return IsUnattendedRun() ? RunExitCode() : kRefused;
     }
     MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
     }
     UnloadEncoderLibrary();
     return RunExitCode();

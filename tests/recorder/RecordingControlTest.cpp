@@ -63,8 +63,7 @@ protected:
     }
     void OpenWindow()
     {
-        dialog_ = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_RECORDER), nullptr,
-                                     RecorderDialogProcedure, 0);
+        dialog_ = CreateRecorderDialog(GetModuleHandleA(nullptr));
         ASSERT_NE(nullptr, dialog_);
     }
     void TearDown() override
