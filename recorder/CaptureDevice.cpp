@@ -162,7 +162,7 @@ int StartCapture(HWND dialog, const WAVEFORMATEX* format)
     return kCaptureStarted;
 }
 
-void ChooseCaptureDevice(const char* wanted)
+void ChooseCaptureDevice(const wchar_t* wanted)
 {
     ChooseDevice(&capture.choice, wanted);
 }

@@ -56,9 +56,9 @@ void ResetCapture();
 
 CaptureStage CurrentCaptureStage();
 
-// A new recording records from the first device whose name holds wanted (of the system's code
-// page), or from the default device when it is empty; after a loss, only from that same device.
-void ChooseCaptureDevice(const char* wanted);
+// A new recording records from the first device whose name holds wanted, or from the default
+// device when it is empty; after a loss, only from that same device.
+void ChooseCaptureDevice(const wchar_t* wanted);
 
 // The one start of capture, for Record and for every reopen: opens the chosen device for format,
 // hands it two one-second buffers and starts it. kCaptureStarted, or what failed; a start that

@@ -31,11 +31,10 @@ static bool SameName(const wchar_t* a, const wchar_t* b)
     return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a, -1, b, -1) == CSTR_EQUAL;
 }
 
-void ChooseDevice(DeviceChoice* choice, const char* wanted)
+void ChooseDevice(DeviceChoice* choice, const wchar_t* wanted)
 {
     *choice = {};
-    if (MultiByteToWideChar(CP_ACP, 0, wanted, -1, choice->wanted, MAX_PATH) == 0)
-        choice->wanted[0] = L'\0';
+    lstrcpynW(choice->wanted, wanted, MAX_PATH);
 }
 
 // The first device whose name is the one given, or holds the text wanted.

@@ -13,8 +13,8 @@ struct DeviceChoice {
     wchar_t name[MAXPNAMELEN];  // the device the recording started on; empty until it has been found
 };
 
-// A new recording's choice: the text of /D (of the system's code page), or the default device.
-void ChooseDevice(DeviceChoice* choice, const char* wanted);
+// A new recording's choice: the text of /D, or the default device.
+void ChooseDevice(DeviceChoice* choice, const wchar_t* wanted);
 
 // The number to open now with WAVE_MAPPED, or WAVE_MAPPER when the default device cannot be named;
 // false when the chosen device is not present.

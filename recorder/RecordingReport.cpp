@@ -38,10 +38,11 @@ void FormatGapsMessage(int gaps, DWORD silenceSeconds, char text[kGapsMessageSiz
     wsprintfA(text, kGapsMessage, gaps, silence);
 }
 
-void FormatNoSuchDeviceMessage(const char* wanted, char text[kNoSuchDeviceMessageSize])
+void FormatNoSuchDeviceMessage(const wchar_t* wanted, char text[kNoSuchDeviceMessageSize])
 {
     char shown[kWantedShownSize];
-    SystemTextToProgramText(wanted, shown, sizeof shown);
+    if (!WideTextToProgramText(wanted, shown, sizeof shown))
+        shown[0] = '\0';
     char devices[kDeviceListSize];
     ListDevices(devices, sizeof devices);
     wsprintfA(text, kNoSuchDeviceMessage, shown, devices[0] ? devices : kNoDevicesPresent);

@@ -33,5 +33,5 @@ void FormatGapsMessage(int gaps, DWORD silenceSeconds, char text[kGapsMessageSiz
 // wsprintfA writes at most 1024 characters: the wanted text and the list of devices are bounded to fit.
 const int kNoSuchDeviceMessageSize = 1024;
 
-// "No device named so; these are present", with wanted as the user gave it (of the system's code page).
-void FormatNoSuchDeviceMessage(const char* wanted, char text[kNoSuchDeviceMessageSize]);
+// "No device named so; these are present", with wanted as the user gave it.
+void FormatNoSuchDeviceMessage(const wchar_t* wanted, char text[kNoSuchDeviceMessageSize]);

@@ -7,28 +7,32 @@
 
 char** argv = nullptr;
 int argc = 0;
+wchar_t** wideArgv = nullptr;
+int wideArgc = 0;
 
 static const int kInitialArgumentRoom = 16;
 
-static char* CopyArgument(const ArgumentSpan& argument)
+template <typename Char>
+static Char* CopyArgument(const ArgumentSpan<Char>& argument)
 {
-    char* copy = static_cast<char*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, argument.length + 1));
+    Char* copy = static_cast<Char*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, (argument.length + 1) * sizeof(Char)));
     if (copy)
-        memcpy(copy, argument.start, argument.length);
+        memcpy(copy, argument.start, argument.length * sizeof(Char));
     return copy;
 }
 
 // Makes room for one more pointer, doubling the array when it is full.
-static bool EnsureRoom(char*** vector, int count, int* room)
+template <typename Char>
+static bool EnsureRoom(Char*** vector, int count, int* room)
 {
     if (*vector == nullptr) {
-        *vector = static_cast<char**>(HeapAlloc(GetProcessHeap(), 0, kInitialArgumentRoom * sizeof(char*)));
+        *vector = static_cast<Char**>(HeapAlloc(GetProcessHeap(), 0, kInitialArgumentRoom * sizeof(Char*)));
         *room = kInitialArgumentRoom;
         return *vector != nullptr;
     }
     if (count < *room)
         return true;
-    char** grown = static_cast<char**>(HeapReAlloc(GetProcessHeap(), 0, *vector, 2 * *room * sizeof(char*)));
+    Char** grown = static_cast<Char**>(HeapReAlloc(GetProcessHeap(), 0, *vector, 2 * *room * sizeof(Char*)));
     if (!grown)
         return false;
     *vector = grown;
@@ -36,19 +40,20 @@ static bool EnsureRoom(char*** vector, int count, int* room)
     return true;
 }
 
-const char* SplitCommandLineText(const char* text, char*** vector, int* count)
+template <typename Char>
+static const Char* SplitText(const Char* text, Char*** vector, int* count)
 {
-    const char* rest = text;
-    const char* cursor = text;
+    const Char* rest = text;
+    const Char* cursor = text;
     int room = 0;
     *vector = nullptr;
     *count = 0;
     while (*cursor) {
-        ArgumentSpan argument;
+        ArgumentSpan<Char> argument;
         cursor = ScanArgument(cursor, &argument);
         if (!EnsureRoom(vector, *count, &room))
             break;
-        char* copy = CopyArgument(argument);
+        Char* copy = CopyArgument(argument);
         if (!copy)
             break;
         (*vector)[(*count)++] = copy;
@@ -59,12 +64,24 @@ const char* SplitCommandLineText(const char* text, char*** vector, int* count)
     return rest;
 }
 
+const char* SplitCommandLineText(const char* text, char*** vector, int* count)
+{
+    return SplitText(text, vector, count);
+}
+
+void SplitWideCommandLineText(const wchar_t* text, wchar_t*** vector, int* count)
+{
+    SplitText(text, vector, count);
+}
+
 const char* SplitCommandLine(char*** vector, int* count)
 {
+    SplitWideCommandLineText(GetCommandLineW(), &wideArgv, &wideArgc);
     return SplitCommandLineText(GetCommandLineA(), vector, count);
 }
 
-void FreeCommandLine(char*** vector, int count)
+template <typename Char>
+static void FreeVector(Char*** vector, int count)
 {
     if (*vector == nullptr)
         return;
@@ -72,4 +89,14 @@ void FreeCommandLine(char*** vector, int count)
         HeapFree(GetProcessHeap(), 0, (*vector)[index]);
     HeapFree(GetProcessHeap(), 0, *vector);
     *vector = nullptr;
+}
+
+void FreeCommandLine(char*** vector, int count)
+{
+    FreeVector(vector, count);
+}
+
+void FreeWideCommandLine(wchar_t*** vector, int count)
+{
+    FreeVector(vector, count);
 }

@@ -2,29 +2,33 @@
 
 // Free of platform calls so that it can be fuzzed natively as well.
 
-static bool IsWhiteSpace(char c)
+template <typename Char>
+static bool IsWhiteSpace(Char c)
 {
     return c == ' ' || c == '\t';
 }
 
-const char* SkipWhiteSpace(const char* cursor)
+template <typename Char>
+const Char* SkipWhiteSpace(const Char* cursor)
 {
     while (IsWhiteSpace(*cursor))
         ++cursor;
     return cursor;
 }
 
-static const char* FindEnd(const char* cursor, char quote)
+template <typename Char>
+static const Char* FindEnd(const Char* cursor, Char quote)
 {
     while (*cursor && *cursor != quote && !(quote == '\0' && IsWhiteSpace(*cursor)))
         ++cursor;
     return cursor;
 }
 
-const char* ScanArgument(const char* cursor, ArgumentSpan* argument)
+template <typename Char>
+const Char* ScanArgument(const Char* cursor, ArgumentSpan<Char>* argument)
 {
     if (*cursor == '"') {
-        const char* closing = FindEnd(cursor + 1, '"');
+        const Char* closing = FindEnd(cursor + 1, static_cast<Char>('"'));
         if (*closing == '"') {
             argument->start = cursor + 1;
             argument->length = static_cast<unsigned>(closing - argument->start);
@@ -35,8 +39,14 @@ const char* ScanArgument(const char* cursor, ArgumentSpan* argument)
         argument->length = static_cast<unsigned>(closing - cursor);
         return closing;
     }
-    const char* end = FindEnd(cursor, '\0');
+    const Char* end = FindEnd(cursor, static_cast<Char>('\0'));
     argument->start = cursor;
     argument->length = static_cast<unsigned>(end - cursor);
     return end;
 }
+
+// The program splits its command line in both widths: the system's code page and UTF-16.
+template const char* SkipWhiteSpace(const char*);
+template const char* ScanArgument(const char*, ArgumentSpan<char>*);
+template const wchar_t* SkipWhiteSpace(const wchar_t*);
+template const wchar_t* ScanArgument(const wchar_t*, ArgumentSpan<wchar_t>*);

@@ -12,5 +12,6 @@ extern "C" void WINAPI Entry()
     SplitCommandLine(&argv, &argc);
     const int exitCode = RunApplication(GetModuleHandleA(nullptr));
     FreeCommandLine(&argv, argc);
+    FreeWideCommandLine(&wideArgv, wideArgc);
     ExitProcess(static_cast<UINT>(exitCode));
 }

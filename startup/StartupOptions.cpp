@@ -2,6 +2,7 @@
 
 #include "startup/CommandLine.h"
 #include "startup/OutputPath.h"
+#include "startup/ProgramText.h"
 #include "startup/RecordingSettings.h"
 #include "startup/UserMessage.h"
 
@@ -9,6 +10,16 @@ StartupOptions startupOptions = {0, 0, 0, {0}, {0}, {0}};
 
 static const char kDefaultOutputName[] = "kanoru.mp3";
 static const char kBadPresetMessage[] = "不正なパラメータです。/P";
+static const char kUnwritableNameMessage[] =
+    "ファイル名に、このWindowsの文字コードで表せない文字があります。\n%s\n別の名前を指定してください。";
+static const int kShownNameSize = MAX_PATH * 2;
+static_assert(sizeof kUnwritableNameMessage + kShownNameSize <= kLongestProgramText, "the message holds any name");
+
+// The argument at index as the system gave it in UTF-16, or null where the two vectors differ.
+static const wchar_t* WideArgument(int index)
+{
+    return wideArgc == argc && index < wideArgc ? wideArgv[index] : nullptr;
+}
 
 static bool IsSwitch(const char* argument)
 {
@@ -36,7 +47,15 @@ static bool ParseTimeLimit(const char* digits, DWORD* seconds)
     return true;
 }
 
-static int ApplySwitch(const char* argument)
+static void TakeDeviceName(const char* argument, const wchar_t* wide)
+{
+    if (wide)
+        lstrcpynW(startupOptions.deviceName, wide + 2, MAX_PATH);
+    else if (MultiByteToWideChar(CP_ACP, 0, argument + 2, -1, startupOptions.deviceName, MAX_PATH) == 0)
+        startupOptions.deviceName[0] = L'\0';
+}
+
+static int ApplySwitch(const char* argument, const wchar_t* wide)
 {
     if (IsSwitchLetter(argument[1], 'P')) {
         if (!ParsePreset(argument + 2)) {
@@ -46,7 +65,7 @@ static int ApplySwitch(const char* argument)
     } else if (IsSwitchLetter(argument[1], 'A') && argument[2] == '\0') {
         startupOptions.autoStart = 1;
     } else if (IsSwitchLetter(argument[1], 'D')) {
-        lstrcpynA(startupOptions.deviceName, argument + 2, MAX_PATH);
+        TakeDeviceName(argument, wide);
     } else if (IsSwitchLetter(argument[1], 'T')) {
         if (ParseTimeLimit(argument + 2, &startupOptions.timeLimitSeconds))
             startupOptions.exitAfterTimeLimit = 1;
@@ -59,7 +78,7 @@ void ApplyUnattendedSwitches()
     for (int index = 1; index < argc; ++index) {
         const char* argument = argv[index];
         if (IsSwitch(argument) && (IsSwitchLetter(argument[1], 'A') || IsSwitchLetter(argument[1], 'T')))
-            ApplySwitch(argument);
+            ApplySwitch(argument, nullptr);
     }
 }
 
@@ -73,6 +92,31 @@ bool IsUnattendedRun()
     return startupOptions.autoStart && ClosesItselfAfterItsLimit();
 }
 
+// True when the file functions, which take names in the system's code page, can take wide exactly:
+// a character the code page lacks, or one it would write as a lookalike (a yen sign as the
+// backslash of code page 932), is never written to another path. Code page 65001 lacks none.
+static bool FileFunctionsCanTake(const wchar_t* wide)
+{
+    if (!wide || GetACP() == CP_UTF8)
+        return true;
+    BOOL usedDefault = FALSE;
+    return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, nullptr, 0, nullptr, &usedDefault) > 0 &&
+           !usedDefault;
+}
+
+static bool TakeOutputName(const char* argument, const wchar_t* wide)
+{
+    if (FileFunctionsCanTake(wide))
+        return MakeOutputPath(argument, startupOptions.outputPath);
+    char shown[kShownNameSize];
+    char text[kLongestProgramText];
+    if (!WideTextToProgramText(wide, shown, sizeof shown))
+        shown[0] = '\0';
+    wsprintfA(text, kUnwritableNameMessage, shown);
+    ShowMessage(nullptr, text, kMessageCaption);
+    return false;
+}
+
 int ApplyCommandLine()
 {
     if (!MakeOutputPath(kDefaultOutputName, startupOptions.outputPath))
@@ -80,9 +124,9 @@ int ApplyCommandLine()
     for (int index = 1; index < argc; ++index) {
         const char* argument = argv[index];
         if (!IsSwitch(argument)) {
-            if (!MakeOutputPath(argument, startupOptions.outputPath))
+            if (!TakeOutputName(argument, WideArgument(index)))
                 return kStartupRefused;
-        } else if (ApplySwitch(argument) == kStartupRefused) {
+        } else if (ApplySwitch(argument, WideArgument(index)) == kStartupRefused) {
             return kStartupRefused;
         }
     }

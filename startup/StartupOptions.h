@@ -9,7 +9,7 @@ struct StartupOptions {
     DWORD timeLimitSeconds;  // 0: no limit
     char outputPath[MAX_PATH];  // as given, with any date and time pattern in it
     char recordingPath[MAX_PATH];  // the file of the latest recording: the name, its pattern filled
-    char deviceName[MAX_PATH];  // part of the name of the device to record from; empty: the default
+    wchar_t deviceName[MAX_PATH];  // part of the name of the device to record from; empty: the default
 };
 
 extern StartupOptions startupOptions;
@@ -31,6 +31,7 @@ bool ClosesItselfAfterItsLimit();
 bool IsUnattendedRun();
 
 // Interprets argv into startupOptions and recordingSettings; 0 to go on, or kStartupRefused after
-// a message when a file name cannot be made a full path or a /P value is not a legal preset. /D
-// names the device: the first whose name holds its text, ignoring case.
+// a message when a file name cannot be made a full path, has a character that the file functions'
+// code page lacks, or a /P value is not a legal preset. /D names the device: the first whose name
+// holds its text, ignoring case. /D and the file name are read from wideArgv where it matches argv.
 int ApplyCommandLine();

@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const char* end = text + strlen(text);
     const char* cursor = text;
     while (*cursor) {
-        ArgumentSpan argument;
+        ArgumentSpan<char> argument;
         const char* next = ScanArgument(cursor, &argument);
         if (next < cursor || next > end)
             abort();

@@ -573,22 +573,22 @@ TEST_F(RecordingControlTest, ChosenDeviceIsFoundByItsNameAtEveryOpen)
     const std::vector<std::wstring> kBackInAnotherOrder = {L"USB Audio CODEC", L"Microphone", L"Realtek Line In"};
     const std::vector<std::wstring> kBackRenamed = {L"Microphone", L"Realtek Line In", L"2- USB Audio CODEC"};
     const struct {
-        const char* wanted;
+        const wchar_t* wanted;
         std::vector<std::wstring> back;
         UINT firstId, reopenedId;
-    } kRows[] = {{"", kBackInAnotherOrder, 0, 2},
-                 {"usb audio", kBackInAnotherOrder, 1, 0},
-                 {"usb audio", kBackRenamed, 1, 2},
-                 {"codec", kBackInAnotherOrder, 1, 0},
+    } kRows[] = {{L"", kBackInAnotherOrder, 0, 2},
+                 {L"usb audio", kBackInAnotherOrder, 1, 0},
+                 {L"usb audio", kBackRenamed, 1, 2},
+                 {L"codec", kBackInAnotherOrder, 1, 0},
                  // Once found, the device is its name: another holding the text is not taken.
-                 {"usb", {L"USB Camera", L"Realtek Line In", L"USB Audio CODEC"}, 1, 2},
+                 {L"usb", {L"USB Camera", L"Realtek Line In", L"USB Audio CODEC"}, 1, 2},
                  // Its device gone for good, the default of the moment is not taken: the silence is honest.
-                 {"", {L"Microphone", L"USB Audio CODEC"}, 0, WAVE_MAPPER}};
+                 {L"", {L"Microphone", L"USB Audio CODEC"}, 0, WAVE_MAPPER}};
     for (const auto& row : kRows) {
         SCOPED_TRACE(row.wanted);
         NextCase();
         device.names = kPresent;
-        lstrcpyA(startupOptions.deviceName, row.wanted);
+        lstrcpyW(startupOptions.deviceName, row.wanted);
         MessageRecorder gapsMessage;
         Click(IDC_RECORD);
         device.refuseAdd = true;
@@ -609,7 +609,7 @@ TEST_F(RecordingControlTest, ChosenDeviceIsFoundByItsNameAtEveryOpen)
     // Nobody there: the run waits for its device, silent and red, and records it once it comes; one
     // that never comes leaves nothing recorded.
     startupOptions.exitAfterTimeLimit = 1;
-    lstrcpyA(startupOptions.deviceName, "usb");
+    lstrcpyW(startupOptions.deviceName, L"usb");
     const struct {
         DWORD limitSeconds, arrivesAtMs;
         RunOutcome outcome;
@@ -644,7 +644,7 @@ TEST_F(RecordingControlTest, ChosenDeviceIsFoundByItsNameAtEveryOpen)
     startupOptions.autoStart = 0;
     OpenWindow();
     device.names = kPresent;
-    lstrcpyA(startupOptions.deviceName, "NoSuchDevice");
+    lstrcpyW(startupOptions.deviceName, L"NoSuchDevice");
     MessageRecorder messages;
     Click(IDC_RECORD);
     EXPECT_FALSE(Recording());

@@ -29,7 +29,8 @@ protected:
     void TearDown() override
     {
         FreeCommandLine(&argv, argc);
-        argc = 0;
+        FreeWideCommandLine(&wideArgv, wideArgc);
+        argc = wideArgc = 0;
         recordingSettings = savedSettings_;
         startupOptions = StartupOptions{0, 0, 0, {0}, {0}, {0}};
     }
@@ -40,6 +41,18 @@ protected:
         startupOptions = StartupOptions{0, 0, 0, {0}, {0}, {0}};
         SplitCommandLineText(("kanoru.exe " + arguments).c_str(), &argv, &argc);
         return ApplyCommandLine();
+    }
+
+    // As Windows gives both: the wide command line, and its ANSI form with lookalikes for what the
+    // code page lacks.
+    int ApplyWide(const std::wstring& arguments)
+    {
+        const std::wstring line = L"kanoru.exe " + arguments;
+        char ansi[4 * MAX_PATH];
+        WideCharToMultiByte(CP_ACP, 0, line.c_str(), -1, ansi, sizeof ansi, nullptr, nullptr);
+        FreeWideCommandLine(&wideArgv, wideArgc);
+        SplitWideCommandLineText(line.c_str(), &wideArgv, &wideArgc);
+        return Apply(std::string(ansi).substr(sizeof "kanoru.exe"));
     }
 
     std::string InCurrentDirectory(const std::string& name) const { return currentDirectory_ + name; }
@@ -66,7 +79,7 @@ TEST_F(ApplyCommandLineTest, UnattendedRecordingArguments)
 {
     ASSERT_EQ(0, Apply("\"C:\\My Music\\take.mp3\" /a /t90 /p128_44_2 \"/dUSB Audio\""));
     EXPECT_STREQ("C:\\My Music\\take.mp3", startupOptions.outputPath);
-    EXPECT_STREQ("USB Audio", startupOptions.deviceName);
+    EXPECT_STREQ(L"USB Audio", startupOptions.deviceName);
     EXPECT_EQ(1, startupOptions.autoStart);
     EXPECT_EQ(1, startupOptions.exitAfterTimeLimit);
     EXPECT_EQ(90u, startupOptions.timeLimitSeconds);
@@ -130,6 +143,38 @@ TEST_F(ApplyCommandLineTest, FileNamesBecomeFullPathsAndTheLastWins)
     EXPECT_EQ(0u, startupOptions.timeLimitSeconds);
     ASSERT_EQ(0, Apply("D:\\rec\\..\\tapes\\side-a.mp3"));
     EXPECT_STREQ("D:\\tapes\\side-a.mp3", startupOptions.outputPath);
+}
+
+// What a user types is read as typed: a device's name with a character the code page lacks is
+// kept, and a file name that the file functions would write elsewhere is refused, naming it.
+TEST_F(ApplyCommandLineTest, WideArgumentsAreReadAsTyped)
+{
+    const struct {
+        std::wstring arguments;
+        int result;
+        std::wstring deviceName;
+        std::string outputPath;
+    } rows[] = {
+        {L"\"/DMicrophone (Intel\u00AE Smart Sound)\" C:\\番組.mp3", 0, L"Microphone (Intel\u00AE Smart Sound)",
+         "C:\\番組.mp3"},
+        {L"C:\\\u00AE.mp3", kStartupRefused, L"", ""},
+        // A yen sign would become the backslash of code page 932: another folder.
+        {L"C:\\rec\u00A5take.mp3 /A", kStartupRefused, L"", ""},
+    };
+    for (const auto& row : rows) {
+        MessageRecorder messages;
+        EXPECT_EQ(row.result, ApplyWide(row.arguments));
+        EXPECT_STREQ(row.deviceName.c_str(), startupOptions.deviceName);
+        if (row.result == 0) {
+            EXPECT_EQ(row.outputPath, startupOptions.outputPath);
+            EXPECT_TRUE(messages.messages().empty());
+        } else {
+            ASSERT_EQ(1u, messages.messages().size());
+            EXPECT_EQ(0u, messages.messages()[0].text.find("ファイル名に、このWindowsの文字コードで表せない文字があります。\nC:\\"))
+                << messages.messages()[0].text;
+            EXPECT_EQ(0, startupOptions.autoStart) << "arguments after the refusal are not applied";
+        }
+    }
 }
 
 TEST_F(ApplyCommandLineTest, IllegalPresetIsRefusedWithItsMessage)
