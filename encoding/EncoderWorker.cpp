@@ -4,6 +4,7 @@
 
 #include "encoding/EncoderLibrary.h"
 #include "resources/resource.h"
+#include "startup/Backstop.h"
 #include "startup/RecordingSettings.h"
 #include "startup/StartupOptions.h"
 #include "startup/UserMessage.h"
@@ -25,6 +26,8 @@ static const unsigned long kQueriedSelectors[] = {3, 4, 5, 6, 9, 11, 10, 12, 16}
 int MPGE_CALL ReadPcm(void* buffer, unsigned long length)
 {
     const LONG wanted = static_cast<LONG>(length);
+    // Each read is the encoder moving on: a run that still encodes its backlog has not hung.
+    NoteEncoderProgress();
     if (currentQueue->Available() >= wanted) {
         currentQueue->Read(buffer, length);
         return kEncoderReadFilled;

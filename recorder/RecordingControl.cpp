@@ -12,6 +12,7 @@
 #include "recorder/WaveInput.h"
 #include "recorder/WorkerWait.h"
 #include "resources/resource.h"
+#include "startup/Backstop.h"
 #include "startup/OutputPath.h"
 #include "startup/RecordingSettings.h"
 #include "startup/StartupOptions.h"
@@ -159,6 +160,7 @@ static void StartRecording(HWND dialog)
         return;
     }
     StartInput(s.format, recordingSettings.bitrateKbps, limitMs, waveInput.now());
+    NoteRecordingStart();
     if (waitsForDevice)
         WaitForCaptureDevice(dialog, &s.format);
     DWORD workerThreadId = 0;

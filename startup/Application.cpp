@@ -24,7 +24,7 @@ static const int kRefused = -1;
 // the last buffer, the encoder's backlog, the tag and the exit take a few seconds.
 static const DWORD kPreviousRunWaitMs = 10000;
 // An unattended run waits out even a previous one that hung, until that one's backstop ends it.
-static const DWORD kHungRunWaitMs = kLimitGraceMs + kBackstopMarginMs + kPreviousRunWaitMs;
+static const DWORD kHungRunWaitMs = kLimitGraceMs + kBackstopCeilingMs + kPreviousRunWaitMs;
 static const DWORD kPreviousRunPollMs = 250;
 static const ULONGLONG kMillisecondsPerSecond = 1000;
 
@@ -125,7 +125,7 @@ int RunApplication(HINSTANCE module)
     // Whatever hangs from here on costs this run, never the next.
     heldLock = alreadyHeld ? nullptr : mutex;
     if (!alreadyHeld && IsUnattendedRun())
-        StartBackstop(BackstopDelayMs(startupOptions.timeLimitSeconds), EndHoldingTheLock);
+        StartBackstop(BackstopFor(startupOptions.timeLimitSeconds), EndHoldingTheLock);
     const int exitCode = alreadyHeld ? RunExitCode() : RunRecorder(module);
     if (alreadyHeld && mutex)
         CloseHandle(mutex);

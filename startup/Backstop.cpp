@@ -4,18 +4,43 @@
 #include "startup/StartupOptions.h"
 
 static const ULONGLONG kMillisecondsPerSecond = 1000;
-// A limit of months is waited out in days, as one Sleep holds at most 49 of them.
-static const DWORD kLongestSleepMs = 24 * 60 * 60 * 1000;
+// The watch looks this often; an end a second late costs nothing.
+static const DWORD kLookMs = 1000;
 
 struct Backstop {
-    ULONGLONG afterMs;
+    BackstopWatch watch;
     ProcessEnd end;
+    volatile LONG recordingStarted;
+    volatile LONG progress;
 };
 static Backstop backstop;
 
-ULONGLONG BackstopDelayMs(DWORD timeLimitSeconds)
+BackstopWatch BackstopFor(DWORD timeLimitSeconds)
 {
-    return timeLimitSeconds * kMillisecondsPerSecond + kLimitGraceMs + kBackstopMarginMs;
+    BackstopWatch watch = {};
+    watch.limitMs = timeLimitSeconds * kMillisecondsPerSecond + kLimitGraceMs;
+    watch.marginMs = kBackstopMarginMs;
+    watch.ceilingMs = kBackstopCeilingMs;
+    return watch;
+}
+
+bool RunHasHung(const BackstopWatch& watch, ULONGLONG nowMs)
+{
+    const ULONGLONG limitEnds = (watch.recordingStarted ? watch.recordingStartMs : 0) + watch.limitMs;
+    if (nowMs < limitEnds)
+        return false;
+    const ULONGLONG quietSince = watch.lastProgressMs > limitEnds ? watch.lastProgressMs : limitEnds;
+    return nowMs - quietSince >= watch.marginMs || nowMs - limitEnds >= watch.ceilingMs;
+}
+
+void NoteRecordingStart()
+{
+    InterlockedExchange(&backstop.recordingStarted, 1);
+}
+
+void NoteEncoderProgress()
+{
+    InterlockedIncrement(&backstop.progress);
 }
 
 void EndThisProcess(UINT exitCode)
@@ -24,22 +49,36 @@ void EndThisProcess(UINT exitCode)
     TerminateProcess(GetCurrentProcess(), exitCode);
 }
 
-static DWORD WINAPI WaitThenEnd(void*)
+static DWORD WINAPI WatchThenEnd(void*)
 {
-    for (ULONGLONG left = backstop.afterMs; left > 0;) {
-        const DWORD step = left < kLongestSleepMs ? static_cast<DWORD>(left) : kLongestSleepMs;
-        Sleep(step);
-        left -= step;
+    BackstopWatch& watch = backstop.watch;
+    DWORD lastTick = GetTickCount();
+    LONG seenProgress = InterlockedCompareExchange(&backstop.progress, 0, 0);
+    // 64 bits from the 32-bit tick, read at least once a second, so that limits of months hold.
+    for (ULONGLONG now = 0; !RunHasHung(watch, now);) {
+        Sleep(kLookMs);
+        const DWORD tick = GetTickCount();
+        now += tick - lastTick;
+        lastTick = tick;
+        if (!watch.recordingStarted && InterlockedCompareExchange(&backstop.recordingStarted, 0, 0)) {
+            watch.recordingStarted = true;
+            watch.recordingStartMs = now;
+        }
+        const LONG progress = InterlockedCompareExchange(&backstop.progress, 0, 0);
+        if (progress != seenProgress)
+            watch.lastProgressMs = now;
+        seenProgress = progress;
     }
     NoteRunOutcome(kEndedEarly);
     backstop.end(static_cast<UINT>(WorstRunOutcome()));
     return 0;
 }
 
-bool StartBackstop(ULONGLONG afterMs, ProcessEnd end)
+bool StartBackstop(const BackstopWatch& watch, ProcessEnd end)
 {
-    backstop = {afterMs, end};
-    HANDLE thread = CreateThread(nullptr, 0, WaitThenEnd, nullptr, 0, nullptr);
+    backstop.watch = watch;
+    backstop.end = end;
+    HANDLE thread = CreateThread(nullptr, 0, WatchThenEnd, nullptr, 0, nullptr);
     if (!thread)
         return false;
     CloseHandle(thread);

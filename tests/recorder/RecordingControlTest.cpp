@@ -557,7 +557,10 @@ TEST_F(RecordingControlTest, BackstopEndsARunWhoseDriverNeverAnswers)
     ResetEvent(resetReleased);
     device.resetBlocks = true;
     const DWORD stoppedAt = GetTickCount();
-    ASSERT_TRUE(StartBackstop(kBackstopMs, EndInsteadOfTheProcess));
+    BackstopWatch watch = BackstopFor(0);
+    watch.limitMs = kBackstopMs;
+    watch.marginMs = kBackstopMs / 4;
+    ASSERT_TRUE(StartBackstop(watch, EndInsteadOfTheProcess));
     SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(IDC_RECORD, BN_CLICKED), 0);
     EXPECT_LE(kEndedEarly, backstopCode) << "the backstop fired while the window's thread hung";
     EXPECT_GE(GetTickCount() - stoppedAt, kBackstopMs - kWatchdogPeriodMs / 10);

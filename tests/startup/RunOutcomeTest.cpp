@@ -34,11 +34,34 @@ TEST(RunOutcome, WorstFindingIsToldOnlyByAnUnattendedRun)
     }
 }
 
-TEST(Backstop, RunLivesItsLimitGraceAndMargin)
+// A /T5 run: its limit counts from the recording's start, and past it and its grace the run has hung
+// once the encoder has stood still for the margin, or at the ceiling however it moves.
+TEST(Backstop, RunHasHungOnlyWhenItsEncoderStandsStillPastItsLimit)
 {
-    EXPECT_EQ(5000u + kLimitGraceMs + kBackstopMarginMs, BackstopDelayMs(5));
+    const ULONGLONG kLimitEnds = 5000 + kLimitGraceMs, kNever = 0;
+    const struct {
+        const char* name;
+        ULONGLONG recordingStartMs, lastProgressMs, nowMs;
+        bool hung;
+    } rows[] = {
+        {"a recording that never starts", kNever, 0, kLimitEnds + kBackstopMarginMs - 1, false},
+        {"a recording that never starts, at the margin", kNever, 0, kLimitEnds + kBackstopMarginMs, true},
+        {"a file that took 40 s to open", 40000, 40000 + kLimitEnds - 1000, 40000 + kLimitEnds + 1000, false},
+        {"its encoder still for the margin", 40000, 40000 + kLimitEnds, 40000 + kLimitEnds + kBackstopMarginMs, true},
+        {"an encoder that moves, within the ceiling", 0, kLimitEnds + kBackstopCeilingMs - 2, kLimitEnds + kBackstopCeilingMs - 1,
+         false},
+        {"an encoder that moves, at the ceiling", 0, kLimitEnds + kBackstopCeilingMs - 1, kLimitEnds + kBackstopCeilingMs,
+         true},
+    };
+    for (const auto& row : rows) {
+        BackstopWatch watch = BackstopFor(5);
+        watch.recordingStarted = row.recordingStartMs != kNever;
+        watch.recordingStartMs = row.recordingStartMs;
+        watch.lastProgressMs = row.lastProgressMs;
+        EXPECT_EQ(row.hung, RunHasHung(watch, row.nowMs)) << row.name;
+    }
     // A limit of years, past the 32-bit millisecond count.
-    EXPECT_EQ(100000000ull * 1000 + kLimitGraceMs + kBackstopMarginMs, BackstopDelayMs(100000000));
+    EXPECT_FALSE(RunHasHung(BackstopFor(100000000), 100000000ull * 1000));
 }
 
 }  // namespace
