@@ -257,6 +257,18 @@ int KeptCaptureBuffers()
     return kept;
 }
 
+int UnclosedDeviceCount()
+{
+    if (!teardown.thread)
+        return 0;
+    int unclosed = 0;
+    EnterCriticalSection(&teardown.lock);
+    for (const UnclosedDevice& place : teardown.devices)
+        unclosed += place.device != nullptr;
+    LeaveCriticalSection(&teardown.lock);
+    return unclosed;
+}
+
 void ForgetUnclosedDevices()
 {
     if (!teardown.thread)

@@ -47,5 +47,8 @@ bool UnclosedDevicesBusy();
 // The buffers still kept for devices that have not closed.
 int KeptCaptureBuffers();
 
+// The devices that have not closed.
+int UnclosedDeviceCount();
+
 // A new window starts with none.
 void ForgetUnclosedDevices();

@@ -2,6 +2,7 @@
 
 #include "encoding/EncoderLibrary.h"
 #include "recorder/RecorderDialog.h"
+#include "recorder/UnclosedDevices.h"
 #include "recorder/WaveInput.h"
 #include "resources/resource.h"
 #include "startup/Backstop.h"
@@ -27,6 +28,8 @@ static const DWORD kPreviousRunWaitMs = 10000;
 static const DWORD kHungRunWaitMs = kLimitGraceMs + kBackstopCeilingMs + kPreviousRunWaitMs;
 static const DWORD kPreviousRunPollMs = 250;
 static const ULONGLONG kMillisecondsPerSecond = 1000;
+// At the end, devices that refused to close get this long for a last try.
+static const DWORD kLastCloseTryMs = 1000;
 
 // The single-instance lock while this copy holds it; let go of once, by the end or the backstop.
 static HANDLE volatile heldLock;
@@ -129,6 +132,12 @@ int RunApplication(HINSTANCE module)
     const int exitCode = alreadyHeld ? RunExitCode() : RunRecorder(module);
     if (alreadyHeld && mutex)
         CloseHandle(mutex);
+    // The file is complete. A device handle that never closed may keep the process from exiting
+    // (its driver's I/O is pending) and its library's detach may hang: the lock goes first, and the
+    // process ends without the detach, so that the task scheduler sees the run's end.
+    RetryUnclosedDevices(kLastCloseTryMs);
+    if (UnclosedDeviceCount() > 0)
+        EndHoldingTheLock(static_cast<UINT>(exitCode));
     LetGoOfTheLock();
     return exitCode;
 }

@@ -2,7 +2,7 @@
 """Writes the download for Windows users from the built program:
     make_package.py BIN_DIR LAME_SOURCE_DIR ZIP_PATH
 kanoru.exe and gogo.dll stripped, side by side, with the readme, the window's picture and the
-licences; prints the binaries' sizes. The same commit gives the same zip, byte for byte: no build
+licences, and the task definition of a weekly show; prints the binaries' sizes. The same commit gives the same zip, byte for byte: no build
 time in the binaries, the entries in a fixed order with the commit's time and fixed modes. Its
 SHA-256 is written beside it (ZIP_PATH.sha256)."""
 import hashlib
@@ -59,11 +59,12 @@ def add(package, name, data, date_time):
     package.writestr(entry, data)
 
 
-def windows_text(path, bom=False):
-    """A text file as Notepad reads it: CRLF line ends, UTF-8 (marked for the Japanese readme)."""
+def windows_text(path, encoding="utf-8", bom=False):
+    """A text file as Notepad reads it: CRLF line ends, UTF-8 (marked for the Japanese readme), or
+    UTF-16 with its mark, as the task scheduler writes and reads its task definitions."""
     with open(path, encoding="utf-8") as f:
         text = f.read().replace("\r\n", "\n").replace("\n", "\r\n")
-    return ("\ufeff" if bom else "") + text
+    return (("\ufeff" if bom else "") + text).encode(encoding)
 
 
 def main():
@@ -71,11 +72,12 @@ def main():
     os.makedirs(os.path.dirname(os.path.abspath(zip_path)), exist_ok=True)
     # The texts beside the binaries; only the Japanese readme needs marking as UTF-8 for Notepad.
     texts = (
-        ("README.txt", os.path.join(ROOT, "package", "README.txt"), True),
-        ("THIRD-PARTY-NOTICES.txt", os.path.join(ROOT, "package", "THIRD-PARTY-NOTICES.txt"), False),
-        ("LICENSE.txt", os.path.join(ROOT, "LICENSE"), False),
-        ("LAME-COPYING.txt", os.path.join(lame_dir, "COPYING"), False),
-        ("LAME-copyright.txt", os.path.join(lame_dir, "copyright"), False),
+        ("README.txt", os.path.join(ROOT, "package", "README.txt"), "utf-8", True),
+        ("THIRD-PARTY-NOTICES.txt", os.path.join(ROOT, "package", "THIRD-PARTY-NOTICES.txt"), "utf-8", False),
+        ("LICENSE.txt", os.path.join(ROOT, "LICENSE"), "utf-8", False),
+        ("LAME-COPYING.txt", os.path.join(lame_dir, "COPYING"), "utf-8", False),
+        ("LAME-copyright.txt", os.path.join(lame_dir, "copyright"), "utf-8", False),
+        ("weekly-show.xml", os.path.join(ROOT, "package", "weekly-show.xml"), "utf-16-le", True),
     )
     date_time = commit_time()
     with tempfile.TemporaryDirectory() as work, zipfile.ZipFile(zip_path, "w") as package:
@@ -87,8 +89,8 @@ def main():
                 add(package, name, f.read(), date_time)
             print(f"{name}: {os.path.getsize(os.path.join(bin_dir, name))} bytes built, "
                   f"{os.path.getsize(stripped)} bytes stripped")
-        for name, path, bom in texts:
-            add(package, name, windows_text(path, bom).encode("utf-8"), date_time)
+        for name, path, encoding, bom in texts:
+            add(package, name, windows_text(path, encoding, bom), date_time)
         with open(os.path.join(ROOT, "docs", "window.png"), "rb") as f:
             add(package, "window.png", f.read(), date_time)
     with open(zip_path, "rb") as f:

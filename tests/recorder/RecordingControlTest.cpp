@@ -710,6 +710,7 @@ TEST_F(RecordingControlTest, StuckHandlesKeepTheirBuffersAndNeverBlockTheNextDev
     Tick(ms += kWatchdogPeriodMs);
     EXPECT_EQ(kWaitingForDevice, CurrentCaptureStage()) << "no device opens while the bound is reached";
     EXPECT_EQ(kMostUnclosedDevices * kCaptureBuffers, KeptCaptureBuffers());
+    EXPECT_EQ(kMostUnclosedDevices, UnclosedDeviceCount()) << "what the end of the process asks";
     device.refuseClose = device.unprepareFails = false;
     Tick(ms += kWatchdogPeriodMs);
     EXPECT_EQ(kCapturing, CurrentCaptureStage()) << "once they close, a device opens again";
@@ -717,6 +718,7 @@ TEST_F(RecordingControlTest, StuckHandlesKeepTheirBuffersAndNeverBlockTheNextDev
     EXPECT_FALSE(Recording());
     EXPECT_TRUE(device.open.empty());
     EXPECT_EQ(0, KeptCaptureBuffers());
+    EXPECT_EQ(0, UnclosedDeviceCount());
     EXPECT_TRUE(device.prepared.empty()) << "each kept buffer was unprepared before its device closed";
 
     // A driver that hangs in a lost device's reset holds only the thread that tears it down: the

@@ -5,7 +5,9 @@ import os
 import subprocess
 import sys
 import time
+import re
 import unittest
+import xml.etree.ElementTree as ElementTree
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
@@ -13,7 +15,8 @@ import harness  # noqa: E402
 
 MAKE_PACKAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "lib", "make_package.py")
 CONTENTS = {"kanoru.exe", "gogo.dll", "README.txt", "window.png", "LICENSE.txt", "THIRD-PARTY-NOTICES.txt",
-            "LAME-COPYING.txt", "LAME-copyright.txt"}
+            "LAME-COPYING.txt", "LAME-copyright.txt", "weekly-show.xml"}
+TASK = "{http://schemas.microsoft.com/windows/2004/02/mit/task}"
 
 
 class DownloadTest(unittest.TestCase):
@@ -46,6 +49,7 @@ class DownloadTest(unittest.TestCase):
         with open(os.path.join(unpacked, "LAME-copyright.txt"), encoding="utf-8") as f:
             self.assertIn("LAME", f.read())
 
+        self.assertWeeklyShowImports(unpacked)
         line_in = harness.LineIn(folder)
         self.addCleanup(line_in.close)
         line_in.play_tone_before_capture(30)
@@ -53,6 +57,21 @@ class DownloadTest(unittest.TestCase):
         self.addCleanup(lambda: process.poll() is None and process.kill())
         self.assertEqual(0, process.wait(timeout=60))
         harness.assert_timed_recording(self, os.path.join(unpacked, "take.mp3"), 3, 0.6)
+
+    def assertWeeklyShowImports(self, unpacked):
+        """The task definition has what a weekly show needs, and the task scheduler takes it."""
+        with open(os.path.join(unpacked, "weekly-show.xml"), "rb") as f:
+            task = ElementTree.fromstring(f.read().decode("utf-16").encode("utf-8").replace(b'"UTF-16"', b'"UTF-8"'))
+        settings = {child.tag.replace(TASK, ""): child.text for child in task.find(TASK + "Settings")}
+        self.assertEqual(("Parallel", "true", "true"),
+                         (settings["MultipleInstancesPolicy"], settings["WakeToRun"], settings["StartWhenAvailable"]))
+        hours, minutes = re.fullmatch(r"PT(\d+)H(\d+)M", settings["ExecutionTimeLimit"]).groups()
+        limit = int(re.search(r"/T(\d+)", task.find(f"{TASK}Actions/{TASK}Exec/{TASK}Arguments").text).group(1))
+        self.assertGreater(int(hours) * 3600 + int(minutes) * 60, limit + 120, "the show ends before the scheduler's limit")
+        self.assertTrue(task.find(f"{TASK}Actions/{TASK}Exec/{TASK}WorkingDirectory").text)
+        self.assertEqual(0, harness.wine("schtasks", "/create", "/tn", "kanoru weekly show", "/f", "/xml",
+                                         "Z:" + os.path.join(unpacked, "weekly-show.xml").replace("/", "\\")
+                                         ).wait(timeout=60))
 
 
 if __name__ == "__main__":
