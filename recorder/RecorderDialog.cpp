@@ -9,6 +9,7 @@
 #include "recorder/RecorderView.h"
 #include "recorder/RecordingControl.h"
 #include "recorder/SaveCopy.h"
+#include "recorder/ScheduledRun.h"
 #include "resources/resource.h"
 #include "startup/RecordingSettings.h"
 #include "startup/StartupOptions.h"
@@ -127,6 +128,16 @@ INT_PTR CALLBACK RecorderDialogProcedure(HWND dialog, UINT message, WPARAM wPara
         return kNotHandled;
     case kDevicesChangedMessage:
         OnDevicesChanged();
+        return kNotHandled;
+    case WM_COPYDATA:
+        // A dialog procedure answers through DWLP_MSGRESULT.
+        SetWindowLongPtrW(dialog, DWLP_MSGRESULT,
+                          OnScheduledRunOffered(dialog, reinterpret_cast<const COPYDATASTRUCT*>(lParam),
+                                                recordingState.stage != kIdle));
+        return TRUE;
+    case kTakeScheduledRunMessage:
+        if (TakeScheduledRun(dialog))
+            PostRecordCommand(dialog);
         return kNotHandled;
     case MM_WIM_OPEN:
         return kNotHandled;

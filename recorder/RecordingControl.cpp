@@ -9,6 +9,7 @@
 #include "recorder/RecorderView.h"
 #include "recorder/RecordingInput.h"
 #include "recorder/RecordingReport.h"
+#include "recorder/ScheduledRun.h"
 #include "recorder/WaveInput.h"
 #include "recorder/WorkerWait.h"
 #include "resources/resource.h"
@@ -99,6 +100,7 @@ static void Conclude(RunOutcome outcome)
 {
     recordingState.outcome = outcome;
     NoteRunOutcome(outcome);
+    TellScheduledRun(outcome);
 }
 
 // Undoes a start that could not be completed; the device's late notifications are ignored,
@@ -121,7 +123,7 @@ static void StartRecording(HWND dialog)
     const ULONGLONG limitMs = startupOptions.timeLimitSeconds * kMillisecondsPerSecond;
     // From here on even a start that fails keeps the limit of a run that closes itself.
     if (ClosesItselfAfterItsLimit())
-        DismissMessagesAfter(limitMs + kLimitGraceMs);
+        DismissMessagesAfter(LimitAndGraceMs());
     // Without its watchdog a recording would have no time-limit backstop and never notice a lost device.
     if (!SetTimer(dialog, kWatchdogTimer, kWatchdogPeriodMs, nullptr)) {
         AbandonStart(dialog, kPreparationMessage, false);

@@ -2,6 +2,7 @@
 
 #include "encoding/EncoderLibrary.h"
 #include "recorder/RecorderDialog.h"
+#include "recorder/ScheduledRun.h"
 #include "recorder/UnclosedDevices.h"
 #include "recorder/WaveInput.h"
 #include "resources/resource.h"
@@ -27,7 +28,6 @@ static const DWORD kPreviousRunWaitMs = 10000;
 // An unattended run waits out even a previous one that hung, until that one's backstop ends it.
 static const DWORD kHungRunWaitMs = kLimitGraceMs + kBackstopCeilingMs + kPreviousRunWaitMs;
 static const DWORD kPreviousRunPollMs = 250;
-static const ULONGLONG kMillisecondsPerSecond = 1000;
 // At the end, devices that refused to close get this long for a last try.
 static const DWORD kLastCloseTryMs = 1000;
 
@@ -47,14 +47,49 @@ static void EndHoldingTheLock(UINT exitCode)
     EndThisProcess(exitCode);
 }
 
+static HWND RunningCopysWindow()
+{
+    wchar_t caption[kLongestProgramText];
+    return WidenProgramText(kDialogCaption, caption) ? FindWindowW(kDialogClassW, caption)
+                                                     : FindWindowA(kDialogClass, kDialogCaption);
+}
+
 // The copy that already runs keeps its recording; it is only brought to the front.
 static void BringRunningCopyToFront()
 {
-    wchar_t caption[kLongestProgramText];
-    HWND running = WidenProgramText(kDialogCaption, caption) ? FindWindowW(kDialogClassW, caption)
-                                                             : FindWindowA(kDialogClass, kDialogCaption);
-    if (running)
+    if (HWND running = RunningCopysWindow())
         SetForegroundWindow(running);
+}
+
+static bool LockIsHeld()
+{
+    wchar_t name[kLongestProgramText];
+    HANDLE mutex = WidenProgramText(kMutexName, name) ? CreateMutexW(nullptr, FALSE, name)
+                                                      : CreateMutexA(nullptr, FALSE, kMutexName);
+    const DWORD error = GetLastError();
+    if (mutex)
+        CloseHandle(mutex);
+    return mutex ? error == ERROR_ALREADY_EXISTS : error == ERROR_ACCESS_DENIED;
+}
+
+// A run with /A that finds the program open hands itself to its window, so that a window left open
+// never costs a show. True when the window answered for good, with the exit code in *exitCode.
+static bool HandToTheOpenWindow(int* exitCode)
+{
+    HWND window = startupOptions.autoStart && LockIsHeld() ? RunningCopysWindow() : nullptr;
+    int outcome = kEndedEarly;
+    const int answer = window ? OfferScheduledRun(window, LimitAndGraceMs() + kBackstopCeilingMs, &outcome)
+                              : kRunNotTaken;
+    if (answer == kRunNotTaken)
+        return false;
+    if (answer == kRunRefused) {
+        BringRunningCopyToFront();
+        NoteRunOutcome(kNothingRecorded);
+    } else if (outcome >= kRecordedAsAsked) {
+        NoteRunOutcome(static_cast<RunOutcome>(outcome));
+    }
+    *exitCode = answer == kRunTaken && outcome < kRecordedAsAsked ? kRefused : RunExitCode();
+    return true;
 }
 
 static bool LoadEncoder()
@@ -114,7 +149,10 @@ int RunApplication(HINSTANCE module)
 {
     ApplyUnattendedSwitches();
     if (IsUnattendedRun())
-        DismissMessagesAfter(startupOptions.timeLimitSeconds * kMillisecondsPerSecond + kLimitGraceMs);
+        DismissMessagesAfter(LimitAndGraceMs());
+    int handedExitCode = 0;
+    if (HandToTheOpenWindow(&handedExitCode))
+        return handedExitCode;
     bool alreadyHeld = false;
     HANDLE mutex = TakeLock(&alreadyHeld);
     if (alreadyHeld) {

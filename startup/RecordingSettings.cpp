@@ -9,7 +9,7 @@ const uint16_t kBitrates[2][kBitrateRowLength] = {
     {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
 };
 
-RecordingSettings recordingSettings = {1, 22050, 80, 0};
+RecordingSettings recordingSettings = kStartingSettings;
 
 static const int kMaxChannels = 2;
 static const int kHzPerKhz = 1000;

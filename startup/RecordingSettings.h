@@ -22,6 +22,9 @@ struct RecordingSettings {
 
 extern RecordingSettings recordingSettings;
 
+// What every run starts from unless /P says otherwise: mono, 22050 Hz, 80 kbit/s.
+constexpr RecordingSettings kStartingSettings = {1, 22050, 80, 0};
+
 // 0 for mono, 1 for stereo.
 int ChannelModeIndex(uint16_t channels);
 

@@ -9,6 +9,7 @@
 StartupOptions startupOptions = {0, 0, 0, {0}, {0}, {0}};
 
 static const char kDefaultOutputName[] = "kanoru.mp3";
+static const ULONGLONG kMillisecondsPerSecond = 1000;
 static const char kBadPresetMessage[] = "不正なパラメータです。/P";
 static const char kUnwritableNameMessage[] =
     "ファイル名に、このWindowsの文字コードで表せない文字があります。\n%s\n別の名前を指定してください。";
@@ -90,6 +91,11 @@ bool ClosesItselfAfterItsLimit()
 bool IsUnattendedRun()
 {
     return startupOptions.autoStart && ClosesItselfAfterItsLimit();
+}
+
+ULONGLONG LimitAndGraceMs()
+{
+    return startupOptions.timeLimitSeconds * kMillisecondsPerSecond + kLimitGraceMs;
 }
 
 // True when the file functions, which take names in the system's code page, can take wide exactly:

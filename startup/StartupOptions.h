@@ -30,6 +30,9 @@ bool ClosesItselfAfterItsLimit();
 // Started with /A besides: nobody may be there to answer a message, from the start on.
 bool IsUnattendedRun();
 
+// The time limit and its grace, from the start: an unattended run's messages give way then.
+ULONGLONG LimitAndGraceMs();
+
 // Interprets argv into startupOptions and recordingSettings; 0 to go on, or kStartupRefused after
 // a message when a file name cannot be made a full path, has a character that the file functions'
 // code page lacks, or a /P value is not a legal preset. /D names the device: the first whose name

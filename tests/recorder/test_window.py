@@ -198,6 +198,29 @@ class WindowTest(RecorderTestCase):
         self.assertEqual(0, first.wait(timeout=30))
         self.assertWholeTone(os.path.join(self.folder, "first.mp3"), recorded, 1.0)
 
+    def test_scheduled_run_is_recorded_by_an_idle_window_and_refused_by_a_recording_one(self):
+        self.line_in.play_tone_before_capture(60)
+        window = self.started("/P64_22_1")
+        scheduled = self.program(os.path.join(self.folder, "scheduled"))
+        scheduled.start("/P128_44_2", "/A", "/T10", "show.mp3")
+        started = time.monotonic()
+        self.assertEqual(RECORDED_AS_ASKED, scheduled.wait(timeout=60), "the run's exit code is its show's")
+        self.assertLess(time.monotonic() - started, 10 + EXIT_AFTER_LIMIT_SECONDS)
+        # Its name is the scheduled run's, relative to its own folder; its quality is its own.
+        info, _ = harness.assert_timed_recording(self, os.path.join(self.folder, "scheduled", "show.mp3"), 10, 0.8,
+                                                 TONE)
+        self.assertEqual(("44100", 2), (info["sample_rate"], info["channels"]))
+        self.assertEqual(0, window.wait(timeout=30), "the window ends as the run would have")
+        window = self.started("/P64_22_1", "own.mp3")
+        self.assertTrue(harness.click(IDC_RECORD))
+        busy = self.program(os.path.join(self.folder, "busy"))
+        busy.start("/A", "/T10", "busy.mp3")
+        self.assertEqual(NOTHING_RECORDED, busy.wait(timeout=20), "one window, one recording")
+        self.assertFalse(os.path.exists(os.path.join(self.folder, "busy", "busy.mp3")))
+        self.assertEqual("Stop", harness.window_state()[IDC_RECORD]["text"], "the window's recording goes on")
+        harness.close_window()
+        self.assertEqual(0, window.wait(timeout=30))
+
 
 class FailureTest(RecorderTestCase):
     """Failures that nobody is there to answer: the recording still gets its end, and a timed run
