@@ -13,6 +13,7 @@ static const ULONGLONG kMillisecondsPerSecond = 1000;
 // scale; the quietest passage of a programme peaks far above 54 dB below it. A buffer whose samples
 // span less than this (highest less lowest, so that a converter's offset counts for nothing) is silent.
 static const int kSilentSpan = 128;
+static const DWORD kMostChannels = 2;
 // The moment of a Record pressed and stopped at once says nothing about the input.
 static const ULONGLONG kSilenceJudgedAfterMs = 3000;
 // A device may click once as it is opened: at the start and at each return after a gap.
@@ -98,21 +99,27 @@ static void FillStall(HWND dialog, DWORD bytes)
     MarkGap(dialog, false);
 }
 
-// Capture is 16-bit PCM, in buffers of a second: a larger count is never read past that.
+// Capture is 16-bit PCM, in buffers of a second: a larger count is never read past that. Each
+// channel has its span, so that two channels at different offsets do not pass for sound.
 static void NoteLevel(const void* data, DWORD bytes)
 {
     InputLevel& level = recordingInput.level;
     const SHORT* samples = static_cast<const SHORT*>(data);
     const DWORD looked = bytes < inputClock.bytesPerSecond ? bytes : inputClock.bytesPerSecond;
-    SHORT lowest = 0, highest = 0;
-    for (DWORD index = 0; index < looked / sizeof(SHORT); ++index) {
-        if (index == 0 || samples[index] < lowest)
-            lowest = samples[index];
-        if (index == 0 || samples[index] > highest)
-            highest = samples[index];
+    const DWORD channels = inputClock.blockAlign / sizeof(SHORT);
+    SHORT lowest[kMostChannels] = {}, highest[kMostChannels] = {};
+    for (DWORD index = 0; channels <= kMostChannels && index < looked / sizeof(SHORT); ++index) {
+        const DWORD channel = index % channels;
+        if (index < channels || samples[index] < lowest[channel])
+            lowest[channel] = samples[index];
+        if (index < channels || samples[index] > highest[channel])
+            highest[channel] = samples[index];
     }
+    bool loud = false;
+    for (DWORD channel = 0; channel < kMostChannels; ++channel)
+        loud |= highest[channel] - lowest[channel] >= kSilentSpan;
     level.bytes += bytes;
-    level.loudBuffers += highest - lowest >= kSilentSpan;
+    level.loudBuffers += loud;
 }
 
 bool InputWasSilent()

@@ -1,0 +1,55 @@
+// What the input makes of the audio it is handed, with no window and no device.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <vector>
+
+#include "encoding/EncoderWorker.h"
+#include "recorder/RecordingInput.h"
+#include "tests/support/ScriptedDevice.h"
+
+namespace {
+
+// Four seconds of 22050 Hz audio, each channel at an offset of its own, and a tone on one channel
+// or none: silence is judged per channel, so that offsets apart do not pass for sound.
+TEST(RecordingInput, SilenceIsJudgedChannelByChannel)
+{
+    const struct {
+        const char* name;
+        WORD channels;
+        SHORT offsets[2];
+        int toneChannel;  // -1: none
+        bool silent;
+    } rows[] = {
+        {"stereo at one offset", 2, {0, 0}, -1, true},
+        {"stereo at offsets 0 and 300", 2, {0, 300}, -1, true},
+        {"a tone on the right", 2, {0, 300}, 1, false},
+        {"a mono converter's offset", 1, {3000, 0}, -1, true},
+        {"a mono tone", 1, {0, 0}, 0, false},
+    };
+    const DWORD kRate = 22050, kSeconds = 4, kToneSpan = 1000;
+    // Its clock.
+    InstallScriptedDevice();
+    for (const auto& row : rows) {
+        WAVEFORMATEX format = {};
+        format.nChannels = row.channels;
+        format.nSamplesPerSec = kRate;
+        format.nBlockAlign = static_cast<WORD>(row.channels * sizeof(SHORT));
+        format.nAvgBytesPerSec = kRate * format.nBlockAlign;
+        currentQueue = new CMemoryStreamList;
+        StartInput(format, 64, 0, 0);
+        std::vector<SHORT> second(kRate * row.channels);
+        for (size_t index = 0; index < second.size(); ++index) {
+            const int channel = static_cast<int>(index % row.channels);
+            const bool tone = channel == row.toneChannel && (index / row.channels) % 2;
+            second[index] = static_cast<SHORT>(row.offsets[channel] + (tone ? kToneSpan : 0));
+        }
+        for (DWORD n = 0; n < kSeconds; ++n)
+            OnInputAudio(nullptr, second.data(), format.nAvgBytesPerSec, true);
+        EXPECT_EQ(row.silent, InputWasSilent()) << row.name;
+        delete currentQueue;
+        currentQueue = nullptr;
+    }
+}
+
+}  // namespace
