@@ -226,7 +226,12 @@ TEST(ProgramManifest, BuiltProgramHoldsItUnderTheOneIdWindowsReads)
     ASSERT_NE(nullptr, image) << program;
     std::vector<ULONG_PTR> ids;
     EnumResourceNamesA(image, RT_MANIFEST, NoteResourceId, reinterpret_cast<LONG_PTR>(&ids));
+    HRSRC found = FindResourceA(image, CREATEPROCESS_MANIFEST_RESOURCE_ID, RT_MANIFEST);
+    const char* held = found ? static_cast<const char*>(LockResource(LoadResource(image, found))) : nullptr;
+    const std::string text = held ? std::string(held, SizeofResource(image, found)) : "";
     FreeLibrary(image);
+    for (const char* fragment : {"level=\"asInvoker\"", ">true</dpiAware>", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
+        EXPECT_NE(std::string::npos, text.find(fragment)) << fragment;
     EXPECT_EQ(std::vector<ULONG_PTR>{reinterpret_cast<ULONG_PTR>(CREATEPROCESS_MANIFEST_RESOURCE_ID)}, ids);
     ACTCTXA context = {};
     context.cbSize = sizeof context;
