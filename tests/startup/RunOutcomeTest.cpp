@@ -46,6 +46,7 @@ TEST(Backstop, RunHasHungOnlyWhenItsEncoderStandsStillPastItsLimit)
     } rows[] = {
         {"a recording that never starts", kNever, 0, kLimitEnds + kBackstopMarginMs - 1, false},
         {"a recording that never starts, at the margin", kNever, 0, kLimitEnds + kBackstopMarginMs, true},
+        {"a recording that a slow disk held up for 40 s", 40000, 0, 41000, false},
         {"a file that took 40 s to open", 40000, 40000 + kLimitEnds - 1000, 40000 + kLimitEnds + 1000, false},
         {"its encoder still for the margin", 40000, 40000 + kLimitEnds, 40000 + kLimitEnds + kBackstopMarginMs, true},
         {"an encoder that moves, within the ceiling", 0, kLimitEnds + kBackstopCeilingMs - 2, kLimitEnds + kBackstopCeilingMs - 1,
