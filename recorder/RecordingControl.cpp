@@ -21,8 +21,6 @@
 
 RecordingState recordingState = {};
 
-static const WORD kBitsPerSample = 16;
-static const int kBitsPerByte = 8;
 static const ULONGLONG kMillisecondsPerSecond = 1000;
 static const DWORD kNotificationPollMs = 10;
 // Windows lets an application hold up the end of the session about five seconds; the device gets
@@ -52,17 +50,6 @@ static void NoteEndReason(EndReason reason)
 {
     if (reason > recordingState.endReason)
         recordingState.endReason = reason;
-}
-
-static void FillFormat(WAVEFORMATEX* format)
-{
-    *format = {};
-    format->wFormatTag = WAVE_FORMAT_PCM;
-    format->nChannels = recordingSettings.channels;
-    format->nSamplesPerSec = static_cast<DWORD>(recordingSettings.sampleRate);
-    format->nBlockAlign = static_cast<WORD>(recordingSettings.channels * kBitsPerSample / kBitsPerByte);
-    format->nAvgBytesPerSec = format->nSamplesPerSec * format->nBlockAlign;
-    format->wBitsPerSample = kBitsPerSample;
 }
 
 // The end that every recording and every abandoned start share: the queue goes first, then the
@@ -139,7 +126,7 @@ static void StartRecording(HWND dialog)
         return;
     }
     ReadRecordingSettingsFromDialog(dialog);
-    FillFormat(&s.format);
+    s.format = InputFormat(recordingSettings.channels, recordingSettings.sampleRate);
     currentQueue = new (std::nothrow) CMemoryStreamList;
     if (!currentQueue) {
         AbandonStart(dialog, kPreparationMessage, outputMade);

@@ -14,6 +14,7 @@ static const ULONGLONG kMillisecondsPerSecond = 1000;
 // span less than this (highest less lowest, so that a converter's offset counts for nothing) is silent.
 static const int kSilentSpan = 128;
 static const DWORD kMostChannels = 2;
+static const WORD kBitsPerSample = 16;
 // The moment of a Record pressed and stopped at once says nothing about the input.
 static const ULONGLONG kSilenceJudgedAfterMs = 3000;
 // A device may click once as it is opened: at the start and at each return after a gap.
@@ -25,6 +26,18 @@ static RecordingClock& inputClock = recordingInput.clock;
 static ULONGLONG ReadClock()
 {
     return AdvanceClock(&inputClock, waveInput.now());
+}
+
+WAVEFORMATEX InputFormat(int channels, int sampleRate)
+{
+    WAVEFORMATEX format = {};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = static_cast<WORD>(channels);
+    format.nSamplesPerSec = static_cast<DWORD>(sampleRate);
+    format.nBlockAlign = static_cast<WORD>(channels * sizeof(SHORT));
+    format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
+    format.wBitsPerSample = kBitsPerSample;
+    return format;
 }
 
 void StartInput(const WAVEFORMATEX& format, int bitrateKbps, ULONGLONG limitMs, DWORD now)

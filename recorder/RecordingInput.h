@@ -25,6 +25,9 @@ struct RecordingInput {
 
 extern RecordingInput recordingInput;
 
+// The format captured: 16-bit PCM of channels at sampleRate.
+WAVEFORMATEX InputFormat(int channels, int sampleRate);
+
 // A new recording of format at bitrateKbps, with a time limit of limitMs (0: none), from reading now.
 void StartInput(const WAVEFORMATEX& format, int bitrateKbps, ULONGLONG limitMs, DWORD now);
 

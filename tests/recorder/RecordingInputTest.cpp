@@ -31,11 +31,7 @@ TEST(RecordingInput, SilenceIsJudgedChannelByChannel)
     // Its clock.
     InstallScriptedDevice();
     for (const auto& row : rows) {
-        WAVEFORMATEX format = {};
-        format.nChannels = row.channels;
-        format.nSamplesPerSec = kRate;
-        format.nBlockAlign = static_cast<WORD>(row.channels * sizeof(SHORT));
-        format.nAvgBytesPerSec = kRate * format.nBlockAlign;
+        const WAVEFORMATEX format = InputFormat(row.channels, kRate);
         currentQueue = new CMemoryStreamList;
         StartInput(format, 64, 0, 0);
         std::vector<SHORT> second(kRate * row.channels);
