@@ -1,6 +1,7 @@
 #include "recorder/ScheduledRun.h"
 
 #include "recorder/RecorderView.h"
+#include "startup/Backstop.h"
 #include "startup/CommandLine.h"
 #include "startup/RecordingSettings.h"
 #include "startup/RunOutcome.h"
@@ -127,20 +128,13 @@ int OnScheduledRunOffered(HWND dialog, const COPYDATASTRUCT* data, bool recordin
     return kRunTaken;
 }
 
-// The command line of the run, in both widths, as the process's own: the ANSI one as Windows makes it.
+// The command line of the run, in both widths, as the process's own.
 static bool TakeCommandLine(const wchar_t* commandLine)
 {
-    const int bytes = WideCharToMultiByte(CP_ACP, 0, commandLine, -1, nullptr, 0, nullptr, nullptr);
-    char* ansi = bytes > 0 ? static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, bytes)) : nullptr;
-    if (!ansi)
-        return false;
-    WideCharToMultiByte(CP_ACP, 0, commandLine, -1, ansi, bytes, nullptr, nullptr);
     FreeCommandLine(&argv, argc);
     FreeWideCommandLine(&wideArgv, wideArgc);
-    SplitCommandLineText(ansi, &argv, &argc);
-    SplitWideCommandLineText(commandLine, &wideArgv, &wideArgc);
-    HeapFree(GetProcessHeap(), 0, ansi);
-    return true;
+    SplitBothWidths(commandLine, &argv, &argc);
+    return argc > 0;
 }
 
 bool TakeScheduledRun(HWND dialog)
@@ -155,8 +149,11 @@ bool TakeScheduledRun(HWND dialog)
     startupOptions = StartupOptions{};
     recordingSettings = kStartingSettings;
     ApplyUnattendedSwitches();
-    if (IsUnattendedRun())
+    // Taken, the run is as unattended as it was: its messages give way, and a hang ends it.
+    if (IsUnattendedRun()) {
         DismissMessagesAfter(LimitAndGraceMs());
+        StartBackstop(BackstopFor(startupOptions.timeLimitSeconds), EndHoldingTheLock);
+    }
     // Its names are the scheduled process's, relative to its own folder.
     wchar_t ownFolder[MAX_PATH];
     const DWORD own = GetCurrentDirectoryW(MAX_PATH, ownFolder);

@@ -31,21 +31,6 @@ static const DWORD kPreviousRunPollMs = 250;
 // At the end, devices that refused to close get this long for a last try.
 static const DWORD kLastCloseTryMs = 1000;
 
-// The single-instance lock while this copy holds it; let go of once, by the end or the backstop.
-static HANDLE volatile heldLock;
-
-static void LetGoOfTheLock()
-{
-    if (HANDLE lock = InterlockedExchangePointer(const_cast<HANDLE*>(&heldLock), nullptr))
-        CloseHandle(lock);
-}
-
-// A hung run lets the next one take the lock before it ends, in case a driver keeps the process.
-static void EndHoldingTheLock(UINT exitCode)
-{
-    LetGoOfTheLock();
-    EndThisProcess(exitCode);
-}
 
 static HWND RunningCopysWindow()
 {
@@ -164,15 +149,15 @@ int RunApplication(HINSTANCE module)
         return RunExitCode();
     }
     // Whatever hangs from here on costs this run, never the next.
-    heldLock = alreadyHeld ? nullptr : mutex;
+    HoldTheLock(alreadyHeld ? nullptr : mutex);
     if (!alreadyHeld && IsUnattendedRun())
         StartBackstop(BackstopFor(startupOptions.timeLimitSeconds), EndHoldingTheLock);
     const int exitCode = alreadyHeld ? RunExitCode() : RunRecorder(module);
     if (alreadyHeld && mutex)
         CloseHandle(mutex);
-    // The file is complete. A device handle that never closed may keep the process from exiting
-    // (its driver's I/O is pending) and its library's detach may hang: the lock goes first, and the
-    // process ends without the detach, so that the task scheduler sees the run's end.
+    // The file is complete. A device handle that never closed may hang its library's detach, and its
+    // driver's pending I/O may keep even a terminated process from exiting: the lock goes first, so
+    // that the next run is never held, and the process ends without the detach.
     RetryUnclosedDevices(kLastCloseTryMs);
     if (UnclosedDeviceCount() > 0)
         EndHoldingTheLock(static_cast<UINT>(exitCode));

@@ -14,6 +14,7 @@ struct Backstop {
     volatile LONG progress;
 };
 static Backstop backstop;
+static HANDLE volatile heldLock;
 
 BackstopWatch BackstopFor(DWORD timeLimitSeconds)
 {
@@ -49,6 +50,23 @@ void EndThisProcess(UINT exitCode)
     TerminateProcess(GetCurrentProcess(), exitCode);
 }
 
+void HoldTheLock(HANDLE lock)
+{
+    heldLock = lock;
+}
+
+void LetGoOfTheLock()
+{
+    if (HANDLE lock = InterlockedExchangePointer(const_cast<HANDLE*>(&heldLock), nullptr))
+        CloseHandle(lock);
+}
+
+void EndHoldingTheLock(UINT exitCode)
+{
+    LetGoOfTheLock();
+    EndThisProcess(exitCode);
+}
+
 static DWORD WINAPI WatchThenEnd(void*)
 {
     BackstopWatch& watch = backstop.watch;
@@ -78,6 +96,8 @@ bool StartBackstop(const BackstopWatch& watch, ProcessEnd end)
 {
     backstop.watch = watch;
     backstop.end = end;
+    // A recording of the window's own before this run's does not count as its start.
+    InterlockedExchange(&backstop.recordingStarted, 0);
     HANDLE thread = CreateThread(nullptr, 0, WatchThenEnd, nullptr, 0, nullptr);
     if (!thread)
         return false;

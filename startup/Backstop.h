@@ -39,6 +39,13 @@ void NoteEncoderProgress();
 typedef void (*ProcessEnd)(UINT exitCode);
 void EndThisProcess(UINT exitCode);
 
+// The single-instance lock while this copy holds it (null: none), let go of once, by the end or
+// the backstop: a hung run lets the next one take it before it ends, in case a driver keeps the
+// process alive.
+void HoldTheLock(HANDLE lock);
+void LetGoOfTheLock();
+void EndHoldingTheLock(UINT exitCode);
+
 // From now on watches the run; once it has hung, ends it with the worst outcome, at least
 // kEndedEarly. False when no thread could be had.
 bool StartBackstop(const BackstopWatch& watch, ProcessEnd end);

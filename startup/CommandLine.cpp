@@ -64,22 +64,6 @@ static const Char* SplitText(const Char* text, Char*** vector, int* count)
     return rest;
 }
 
-const char* SplitCommandLineText(const char* text, char*** vector, int* count)
-{
-    return SplitText(text, vector, count);
-}
-
-void SplitWideCommandLineText(const wchar_t* text, wchar_t*** vector, int* count)
-{
-    SplitText(text, vector, count);
-}
-
-const char* SplitCommandLine(char*** vector, int* count)
-{
-    SplitWideCommandLineText(GetCommandLineW(), &wideArgv, &wideArgc);
-    return SplitCommandLineText(GetCommandLineA(), vector, count);
-}
-
 template <typename Char>
 static void FreeVector(Char*** vector, int count)
 {
@@ -90,6 +74,38 @@ static void FreeVector(Char*** vector, int count)
     HeapFree(GetProcessHeap(), 0, *vector);
     *vector = nullptr;
 }
+
+const char* SplitCommandLineText(const char* text, char*** vector, int* count)
+{
+    return SplitText(text, vector, count);
+}
+
+void SplitBothWidths(const wchar_t* text, char*** vector, int* count)
+{
+    SplitText(text, &wideArgv, &wideArgc);
+    *vector = nullptr;
+    *count = 0;
+    int room = 0;
+    for (int index = 0; index < wideArgc && EnsureRoom(vector, *count, &room); ++index) {
+        const int bytes = WideCharToMultiByte(CP_ACP, 0, wideArgv[index], -1, nullptr, 0, nullptr, nullptr);
+        char* copy = bytes > 0 ? static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, bytes)) : nullptr;
+        if (!copy)
+            break;
+        WideCharToMultiByte(CP_ACP, 0, wideArgv[index], -1, copy, bytes, nullptr, nullptr);
+        (*vector)[(*count)++] = copy;
+    }
+    // Each argument has its counterpart in both, even where the system's line would be split otherwise.
+    if (*count < wideArgc) {
+        FreeVector(&wideArgv, wideArgc);
+        wideArgc = 0;
+    }
+}
+
+void SplitCommandLine(char*** vector, int* count)
+{
+    SplitBothWidths(GetCommandLineW(), vector, count);
+}
+
 
 void FreeCommandLine(char*** vector, int count)
 {

@@ -9,13 +9,16 @@ extern int argc;
 extern wchar_t** wideArgv;
 extern int wideArgc;
 
-// Splits the process command line, in both widths, into heap-owned vectors (the wide one into
-// wideArgv) and returns the text after the first argument and its white space.
-const char* SplitCommandLine(char*** vector, int* count);
+// Splits the process command line into heap-owned vectors: the system's UTF-16 one into wideArgv,
+// and each argument of it in the system's code page into *vector, as Windows writes it (a character
+// the code page lacks as a lookalike), so that the two always hold the same arguments.
+void SplitCommandLine(char*** vector, int* count);
 
-// The same splitting on any text.
+// The same from any UTF-16 text.
+void SplitBothWidths(const wchar_t* text, char*** vector, int* count);
+
+// The same splitting on any text of the system's code page.
 const char* SplitCommandLineText(const char* text, char*** vector, int* count);
-void SplitWideCommandLineText(const wchar_t* text, wchar_t*** vector, int* count);
 
 // Frees every argument, then the array, and clears the array pointer.
 void FreeCommandLine(char*** vector, int count);

@@ -20,10 +20,23 @@ static const int kYearDigits = 4;
 static const int kFieldDigits = 2;
 static const int kDecimalBase = 10;
 
-// A name with no drive and no root, which Windows takes from the current folder.
-static bool IsRelative(const char* name)
+static bool IsSeparator(char c)
 {
-    return name[0] != '\\' && name[0] != '/' && !(name[0] && name[1] == ':');
+    return c == '\\' || c == '/';
+}
+
+// The part of name that Windows takes from the current folder: all of a name with no drive and no
+// root, the rest of one that names the current folder's drive without a root ("C:take.mp3"); null
+// for any other.
+static const char* RelativePart(const char* name, const char* current)
+{
+    if (IsSeparator(name[0]))
+        return nullptr;
+    if (!name[0] || name[1] != ':')
+        return name;
+    const bool currentDrive = CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name, 1, current, 1) == CSTR_EQUAL &&
+                              current[1] == ':';
+    return currentDrive && !IsSeparator(name[2]) ? name + 2 : nullptr;
 }
 
 // True when folder is the Windows folder or lies below it.
@@ -53,22 +66,23 @@ static bool ProgramFolder(char folder[MAX_PATH])
 
 // A task that the task scheduler starts without a folder of its own runs in the system folder, under
 // the Windows folder, where no recording belongs: a relative name goes beside the program there.
-// True when it does, with the program's folder in folder.
-static bool BelongsBesideTheProgram(const char* name, char folder[MAX_PATH])
+// The part to place there, with the program's folder in folder; null when it stays as given.
+static const char* BelongsBesideTheProgram(const char* name, char folder[MAX_PATH])
 {
     char current[MAX_PATH];
     const DWORD length = GetCurrentDirectoryA(MAX_PATH, current);
-    return IsRelative(name) && length > 0 && length < MAX_PATH && UnderTheWindowsFolder(current) &&
-           ProgramFolder(folder);
+    if (length == 0 || length >= MAX_PATH || !UnderTheWindowsFolder(current) || !ProgramFolder(folder))
+        return nullptr;
+    return RelativePart(name, current);
 }
 
 bool MakeOutputPath(const char* name, char path[MAX_PATH])
 {
     char placed[MAX_PATH];
-    const bool besideTheProgram = BelongsBesideTheProgram(name, placed);
-    const bool fits = !besideTheProgram || lstrlenA(placed) + lstrlenA(name) < MAX_PATH;
-    if (besideTheProgram && fits)
-        name = lstrcatA(placed, name);
+    const char* relative = BelongsBesideTheProgram(name, placed);
+    const bool fits = !relative || lstrlenA(placed) + lstrlenA(relative) < MAX_PATH;
+    if (relative && fits)
+        name = lstrcatA(placed, relative);
     char fullPath[MAX_PATH];
     const DWORD length = fits ? GetFullPathNameA(name, MAX_PATH, fullPath, nullptr) : 0;
     if (length == 0 || length >= MAX_PATH) {

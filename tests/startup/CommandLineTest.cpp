@@ -144,7 +144,10 @@ TEST(SplitCommandLine, SplitsTheProcessCommandLine)
     SplitCommandLine(&vector, &count);
     ASSERT_GE(count, 1);
     EXPECT_NE(std::string::npos, std::string(vector[0]).find("startup_tests"));
+    EXPECT_EQ(count, wideArgc) << "every argument in both widths";
     FreeCommandLine(&vector, count);
+    FreeWideCommandLine(&wideArgv, wideArgc);
+    wideArgc = 0;
 }
 
 }  // namespace

@@ -82,6 +82,9 @@ TEST(OutputPath, RelativeNameUnderTheWindowsFolderGoesBesideTheProgram)
         {windows, "shows\\take.mp3", std::string(program) + "shows\\take.mp3"},
         {system, "C:\\rec\\take.mp3", "C:\\rec\\take.mp3"},
         {system, "\\take.mp3", "C:\\take.mp3"},
+        // The current drive without a root is the current folder too; another drive's is its own.
+        {system, "c:take.mp3", std::string(program) + "take.mp3"},
+        {system, "Z:take.mp3", "Z:\\take.mp3"},
         {temp, "take.mp3", std::string(temp) + "take.mp3"},
         {alike, "take.mp3", alike + "\\take.mp3"},
         {system, std::string(MAX_PATH - 2, 'n'), ""},

@@ -37,22 +37,22 @@ protected:
 
     int Apply(const std::string& arguments)
     {
+        FreeWideCommandLine(&wideArgv, wideArgc);
+        wideArgc = 0;
         FreeCommandLine(&argv, argc);
         startupOptions = StartupOptions{0, 0, 0, {0}, {0}, {0}};
         SplitCommandLineText(("kanoru.exe " + arguments).c_str(), &argv, &argc);
         return ApplyCommandLine();
     }
 
-    // As Windows gives both: the wide command line, and its ANSI form with lookalikes for what the
-    // code page lacks.
+    // As the program splits the wide command line Windows gives it.
     int ApplyWide(const std::wstring& arguments)
     {
-        const std::wstring line = L"kanoru.exe " + arguments;
-        char ansi[4 * MAX_PATH];
-        WideCharToMultiByte(CP_ACP, 0, line.c_str(), -1, ansi, sizeof ansi, nullptr, nullptr);
         FreeWideCommandLine(&wideArgv, wideArgc);
-        SplitWideCommandLineText(line.c_str(), &wideArgv, &wideArgc);
-        return Apply(std::string(ansi).substr(sizeof "kanoru.exe"));
+        FreeCommandLine(&argv, argc);
+        startupOptions = StartupOptions{0, 0, 0, {0}, {0}, {0}};
+        SplitBothWidths((L"kanoru.exe " + arguments).c_str(), &argv, &argc);
+        return ApplyCommandLine();
     }
 
     std::string InCurrentDirectory(const std::string& name) const { return currentDirectory_ + name; }
@@ -160,6 +160,8 @@ TEST_F(ApplyCommandLineTest, WideArgumentsAreReadAsTyped)
         {L"C:\\\u00AE.mp3", kStartupRefused, L"", ""},
         // A yen sign would become the backslash of code page 932: another folder.
         {L"C:\\rec\u00A5take.mp3 /A", kStartupRefused, L"", ""},
+        // A no-break space, which the system's own ANSI line writes as a space: one name all the same.
+        {L"C:\\rec\u00A0take.mp3 /A", kStartupRefused, L"", ""},
     };
     for (const auto& row : rows) {
         MessageRecorder messages;
