@@ -1,10 +1,15 @@
 #include "recorder/DeviceChoice.h"
 
+#include <mmddk.h>
+
 #include "recorder/WaveInput.h"
 #include "startup/ProgramText.h"
 
 // Asks the wave mapper which device it prefers; Windows has answered it since 2000.
 static const UINT kPreferredDeviceQuery = 0x2000 + 21;
+// What Windows puts before the name of a device that returns beside a twin: a number and this.
+static const wchar_t kTwinMark[] = L"- ";
+static const int kTwinMarkLength = 2;
 
 static bool DeviceName(UINT id, wchar_t name[MAXPNAMELEN])
 {
@@ -26,9 +31,64 @@ static bool NameHolds(const wchar_t* name, const wchar_t* part)
     return false;
 }
 
+static HWAVEIN AsDevice(UINT id)
+{
+    return reinterpret_cast<HWAVEIN>(static_cast<UINT_PTR>(id));
+}
+
+// The endpoint's identity of the device numbered id, which Windows answers from 7 on, the bytes it
+// takes first; empty where Windows gives none.
+static void DeviceIdentity(UINT id, wchar_t identity[kDeviceIdentityLength])
+{
+    identity[0] = L'\0';
+    ULONG size = 0;
+    if (waveInput.message(AsDevice(id), DRV_QUERYFUNCTIONINSTANCEIDSIZE, reinterpret_cast<DWORD_PTR>(&size), 0) != MMSYSERR_NOERROR ||
+        size == 0 || size > kDeviceIdentityLength * sizeof(wchar_t))
+        return;
+    if (waveInput.message(AsDevice(id), DRV_QUERYFUNCTIONINSTANCEID, reinterpret_cast<DWORD_PTR>(identity), size) != MMSYSERR_NOERROR)
+        identity[0] = L'\0';
+    identity[kDeviceIdentityLength - 1] = L'\0';
+}
+
+// The name without the number and mark that Windows may have put before it, at its start or inside
+// its brackets ("Line (2- USB Audio CODEC)").
+static const wchar_t* TwinMarkEnd(const wchar_t* name, const wchar_t** markAt)
+{
+    for (const wchar_t* at = name; *at; ++at) {
+        if (at != name && at[-1] != L'(')
+            continue;
+        const wchar_t* digits = at;
+        while (*digits >= L'0' && *digits <= L'9')
+            ++digits;
+        // Read a character at a time, never past the name's end.
+        if (digits != at && digits[0] == kTwinMark[0] && digits[1] == kTwinMark[1]) {
+            *markAt = at;
+            return digits + kTwinMarkLength;
+        }
+    }
+    return nullptr;
+}
+
+// The name as Windows would give it without a twin's mark.
+static void WithoutTwinMark(const wchar_t* name, wchar_t plain[MAXPNAMELEN])
+{
+    const wchar_t* markAt = nullptr;
+    const wchar_t* rest = TwinMarkEnd(name, &markAt);
+    if (!rest) {
+        lstrcpynW(plain, name, MAXPNAMELEN);
+        return;
+    }
+    lstrcpynW(plain, name, static_cast<int>(markAt - name) + 1);
+    lstrcatW(plain, rest);
+}
+
+// The same device's name, with or without the mark of a twin.
 static bool SameName(const wchar_t* a, const wchar_t* b)
 {
-    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a, -1, b, -1) == CSTR_EQUAL;
+    wchar_t plainA[MAXPNAMELEN], plainB[MAXPNAMELEN];
+    WithoutTwinMark(a, plainA);
+    WithoutTwinMark(b, plainB);
+    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, plainA, -1, plainB, -1) == CSTR_EQUAL;
 }
 
 void ChooseDevice(DeviceChoice* choice, const wchar_t* wanted)
@@ -37,13 +97,25 @@ void ChooseDevice(DeviceChoice* choice, const wchar_t* wanted)
     lstrcpynW(choice->wanted, wanted, MAX_PATH);
 }
 
-// The first device whose name is the one given, or holds the text wanted.
-static bool FindByName(const wchar_t* text, bool whole, UINT* id)
+enum DeviceMatch { kHoldsTheText, kSameName, kSameIdentity };
+
+static bool Matches(UINT device, const wchar_t* text, DeviceMatch match)
+{
+    wchar_t name[MAXPNAMELEN];
+    if (match == kSameIdentity) {
+        wchar_t identity[kDeviceIdentityLength];
+        DeviceIdentity(device, identity);
+        return lstrcmpW(identity, text) == 0;
+    }
+    return DeviceName(device, name) && (match == kSameName ? SameName(name, text) : NameHolds(name, text));
+}
+
+// The first device that matches text.
+static bool FindDevice(const wchar_t* text, DeviceMatch match, UINT* id)
 {
     const UINT count = waveInput.deviceCount();
     for (UINT device = 0; device < count; ++device) {
-        wchar_t name[MAXPNAMELEN];
-        if (DeviceName(device, name) && (whole ? SameName(name, text) : NameHolds(name, text))) {
+        if (Matches(device, text, match)) {
             *id = device;
             return true;
         }
@@ -51,26 +123,31 @@ static bool FindByName(const wchar_t* text, bool whole, UINT* id)
     return false;
 }
 
+// The device found is the recording's from now on.
+static bool KeepFound(DeviceChoice* choice, UINT id)
+{
+    DeviceIdentity(id, choice->identity);
+    return DeviceName(id, choice->name);
+}
+
 bool FindChosenDevice(DeviceChoice* choice, UINT* id)
 {
-    if (choice->name[0] && FindByName(choice->name, true, id))
-        return true;
-    // The user's own text still finds a device that Windows renamed on its return ("2- USB Audio").
-    if (choice->wanted[0])
-        return FindByName(choice->wanted, false, id) && DeviceName(*id, choice->name);
+    if (choice->identity[0])
+        return FindDevice(choice->identity, kSameIdentity, id);
     if (choice->name[0])
-        return false;
+        return FindDevice(choice->name, kSameName, id);
+    if (choice->wanted[0])
+        return FindDevice(choice->wanted, kHoldsTheText, id) && KeepFound(choice, *id);
     DWORD preferred = 0, status = 0;
-    if (waveInput.message(reinterpret_cast<HWAVEIN>(static_cast<UINT_PTR>(WAVE_MAPPER)), kPreferredDeviceQuery,
-                          reinterpret_cast<DWORD_PTR>(&preferred), reinterpret_cast<DWORD_PTR>(&status)) !=
-            MMSYSERR_NOERROR ||
+    if (waveInput.message(AsDevice(WAVE_MAPPER), kPreferredDeviceQuery, reinterpret_cast<DWORD_PTR>(&preferred),
+                          reinterpret_cast<DWORD_PTR>(&status)) != MMSYSERR_NOERROR ||
         preferred >= waveInput.deviceCount()) {
         // Without a name the device cannot be told from another: the mapper chooses, as before.
         *id = WAVE_MAPPER;
         return true;
     }
     *id = preferred;
-    return DeviceName(*id, choice->name);
+    return KeepFound(choice, *id);
 }
 
 void ListDevices(char* text, int size)

@@ -4,13 +4,17 @@
 #include <mmsystem.h>
 
 // Which wave-input device a recording captures from. Device numbers shift as devices come and go,
-// so the device is found by its name at every open: the first whose name holds the text the user
-// gave, or the default device of the moment the recording started; once found, a device of that
-// same name, or, for the user's text, one that holds it still (Windows may rename a device that
-// returns on another port).
+// and Windows cuts names to 31 characters, so that two devices may share one: the device is found
+// at every open, first as the first whose name holds the text the user gave, or as the default
+// device of the moment the recording started; from then on as the endpoint of that identity where
+// Windows gives one (7 on), otherwise by that same name, with or without the "2- " that Windows puts
+// before a device that returns beside its twin.
+const int kDeviceIdentityLength = 128;
+
 struct DeviceChoice {
     wchar_t wanted[MAX_PATH];  // empty: the default device; longer than any name, it matches none
     wchar_t name[MAXPNAMELEN];  // the device the recording started on; empty until it has been found
+    wchar_t identity[kDeviceIdentityLength];  // its endpoint's; empty where Windows gives none
 };
 
 // A new recording's choice: the text of /D, or the default device.

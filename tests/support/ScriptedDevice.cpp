@@ -1,5 +1,7 @@
 #include "tests/support/ScriptedDevice.h"
 
+#include <mmddk.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -99,12 +101,34 @@ static MMRESULT WINAPI DeviceCaps(UINT_PTR id, WAVEINCAPSW* caps, UINT size)
     return MMSYSERR_NOERROR;
 }
 
-// Only the wave mapper's preferred device is asked for.
+// The endpoint identity of a device number, as Windows 7 answers it: its size in bytes with the
+// terminator, then into a buffer of at least that size. Without identities the system predates them.
+static MMRESULT IdentityMessage(UINT_PTR id, UINT message, DWORD_PTR first, DWORD_PTR second)
+{
+    if (device.identities.empty())
+        return MMSYSERR_NOTSUPPORTED;
+    if (id >= device.identities.size() || !first)
+        return Refuse(MMSYSERR_BADDEVICEID);
+    const std::wstring& identity = device.identities[id];
+    const ULONG size = static_cast<ULONG>((identity.size() + 1) * sizeof(wchar_t));
+    if (message == DRV_QUERYFUNCTIONINSTANCEIDSIZE) {
+        *reinterpret_cast<ULONG*>(first) = size;
+        return MMSYSERR_NOERROR;
+    }
+    if (second < size)
+        return Refuse(MMSYSERR_INVALPARAM);
+    memcpy(reinterpret_cast<void*>(first), identity.c_str(), size);
+    return MMSYSERR_NOERROR;
+}
+
+// The wave mapper's preferred device, and each device's identity, are asked for by number.
 static MMRESULT WINAPI DeviceMessage(HWAVEIN target, UINT message, DWORD_PTR first, DWORD_PTR second)
 {
     const UINT kPreferredDeviceQuery = 0x2000 + 21;
-    if (target != reinterpret_cast<HWAVEIN>(static_cast<UINT_PTR>(WAVE_MAPPER)) || message != kPreferredDeviceQuery ||
-        !first || !second)
+    const UINT_PTR id = reinterpret_cast<UINT_PTR>(target);
+    if (message == DRV_QUERYFUNCTIONINSTANCEID || message == DRV_QUERYFUNCTIONINSTANCEIDSIZE)
+        return IdentityMessage(id, message, first, second);
+    if (id != WAVE_MAPPER || message != kPreferredDeviceQuery || !first || !second)
         return Refuse(MMSYSERR_NOTSUPPORTED);
     *reinterpret_cast<DWORD*>(first) = device.preferred;
     *reinterpret_cast<DWORD*>(second) = 0;

@@ -29,6 +29,7 @@ struct ScriptedDevice {
     bool quiet;  // a muted input: its buffers hold quietLevel throughout
     SHORT quietLevel;  // zero, or a converter's offset
     std::vector<std::wstring> names;  // the devices present, by number
+    std::vector<std::wstring> identities;  // their endpoints', by number; none before Windows 7
     UINT preferred;  // the default device's number
     std::vector<UINT> openedIds;  // each open's device number, WAVE_MAPPER for the mapper's choice
     int opensToRefuse, closesToRefuse;
