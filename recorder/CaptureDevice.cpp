@@ -167,6 +167,11 @@ void ChooseCaptureDevice(const wchar_t* wanted)
     ChooseDevice(&capture.choice, wanted);
 }
 
+const wchar_t* ChosenDeviceName()
+{
+    return capture.choice.name;
+}
+
 void WaitForCaptureDevice(HWND dialog, const WAVEFORMATEX* format)
 {
     const DWORD now = waveInput.now();

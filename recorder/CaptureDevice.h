@@ -60,6 +60,9 @@ CaptureStage CurrentCaptureStage();
 // device when it is empty; after a loss, only from that same device.
 void ChooseCaptureDevice(const wchar_t* wanted);
 
+// The name of the device the recording captures from; empty until one was found.
+const wchar_t* ChosenDeviceName();
+
 // The one start of capture, for Record and for every reopen: opens the chosen device for format,
 // hands it two one-second buffers and starts it. kCaptureStarted, or what failed; a start that
 // fails leaves nothing open.

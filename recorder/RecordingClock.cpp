@@ -32,6 +32,19 @@ void NoteStop(RecordingClock* clock, DWORD reading)
     clock->stoppedAtMs = AdvanceClock(clock, reading);
 }
 
+void AddStretch(Stretches* stretches, ULONGLONG atMs, ULONGLONG lengthMs)
+{
+    if (stretches->count < kStretchesKept)
+        stretches->first[stretches->count] = {atMs, lengthMs};
+    ++stretches->count;
+    stretches->totalMs += lengthMs;
+}
+
+ULONGLONG MillisecondsIn(const RecordingClock& clock, ULONGLONG bytes)
+{
+    return bytes * kMillisecondsPerSecond / clock.bytesPerSecond;
+}
+
 ULONGLONG BytesFor(const RecordingClock& clock, ULONGLONG milliseconds)
 {
     const ULONGLONG bytes = milliseconds * clock.bytesPerSecond / kMillisecondsPerSecond;
@@ -94,7 +107,18 @@ bool MarkBehind(RecordingClock* clock, bool behind)
     if (clock->behind == behind)
         return false;
     clock->behind = behind;
-    clock->gaps += behind;
+    if (behind) {
+        clock->gapFromSilenceBytes = clock->silenceBytes;
+        AddStretch(&clock->gaps, MillisecondsIn(*clock, clock->queuedBytes), 0);
+        return true;
+    }
+    // Only silence went into the file during the gap: it ends where the file is now.
+    const ULONGLONG gapBytes = clock->silenceBytes - clock->gapFromSilenceBytes;
+    const ULONGLONG lengthMs = MillisecondsIn(*clock, gapBytes);
+    const int latest = clock->gaps.count - 1;
+    if (latest < kStretchesKept)
+        clock->gaps.first[latest] = {MillisecondsIn(*clock, clock->queuedBytes - gapBytes), lengthMs};
+    clock->gaps.totalMs += lengthMs;
     return true;
 }
 

@@ -6,6 +6,22 @@
 // The recording's time and size, with no window and no device in it: the clock's readings and the
 // bytes that arrived go in; the silence that keeps the file at the wall clock, the counters' values
 // and the limits' events come out.
+
+// Stretches of the file, by their place in it: every one counted, the first few kept for the log.
+const int kStretchesKept = 5;
+struct Stretch {
+    ULONGLONG atMs;
+    ULONGLONG lengthMs;
+};
+struct Stretches {
+    Stretch first[kStretchesKept];
+    int count;
+    ULONGLONG totalMs;
+};
+
+// Counts a stretch that lasted lengthMs from atMs into the file.
+void AddStretch(Stretches* stretches, ULONGLONG atMs, ULONGLONG lengthMs);
+
 struct RecordingClock {
     DWORD bytesPerSecond;
     DWORD blockAlign;
@@ -26,9 +42,11 @@ struct RecordingClock {
     ULONGLONG shortfallBytes;
     // Each counts as a whole second in the size estimate.
     DWORD buffersReturned;
-    // Stretches without input, and whether the file is behind the wall clock now.
-    int gaps;
+    // Stretches without input, each counted as it begins and placed once it ends; whether the file is
+    // behind the wall clock now, since the silence count stood at gapFromSilenceBytes.
+    Stretches gaps;
     bool behind;
+    ULONGLONG gapFromSilenceBytes;
     bool timeLimitReached;
     bool sizeLimitReached;
 };
@@ -63,6 +81,9 @@ bool TickWasHeldUp(RecordingClock* clock, DWORD reading);
 // The stop's moment, up to which a recording stopped without input is filled.
 void NoteStop(RecordingClock* clock, DWORD reading);
 
+// The time that bytes of the format last.
+ULONGLONG MillisecondsIn(const RecordingClock& clock, ULONGLONG bytes);
+
 // Whole sample frames of the format for a time.
 ULONGLONG BytesFor(const RecordingClock& clock, ULONGLONG milliseconds);
 
@@ -90,8 +111,8 @@ void CountBuffer(RecordingClock* clock, ULONGLONG bytes);
 // Silence that was queued.
 void CountSilence(RecordingClock* clock, ULONGLONG bytes);
 
-// The file falls behind the wall clock or catches up; true when that changed, and a gap is counted
-// each time it falls behind.
+// The file falls behind the wall clock or catches up; true when that changed. A gap is counted
+// each time it falls behind, and placed in the file, with its silence, once it has caught up.
 bool MarkBehind(RecordingClock* clock, bool behind);
 
 // The counters at elapsedMs.

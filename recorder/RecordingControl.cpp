@@ -8,6 +8,7 @@
 #include "recorder/PowerRequest.h"
 #include "recorder/RecorderView.h"
 #include "recorder/RecordingInput.h"
+#include "recorder/RecordingLog.h"
 #include "recorder/RecordingReport.h"
 #include "recorder/ScheduledRun.h"
 #include "recorder/WaveInput.h"
@@ -83,22 +84,29 @@ static void EndRecording(HWND dialog, bool endedByItself, const char* message, c
     }
 }
 
-static void Conclude(RunOutcome outcome)
+// The outcome is the run's, and the log's with what happened to the recording into path; one that
+// never ran has no time, gaps or silences.
+static void Conclude(RunOutcome outcome, const char* path, const char* why, bool ran)
 {
-    recordingState.outcome = outcome;
+    RecordingState& s = recordingState;
+    s.outcome = outcome;
     NoteRunOutcome(outcome);
+    const RecordingInput& input = recordingInput;
+    LogRecording({s.startedAt, path, ran ? MillisecondsIn(input.clock, input.clock.queuedBytes) : 0, ChosenDeviceName(),
+                  startupOptions.deviceName, ran ? &input.clock.gaps : nullptr, ran ? &input.level.silences : nullptr,
+                  outcome, why});
     TellScheduledRun(outcome);
 }
 
 // Undoes a start that could not be completed; the device's late notifications are ignored,
 // because they no longer name the recording's device. No worker ran: a file that only the path's
 // check made goes again.
-static void AbandonStart(HWND dialog, const char* message, bool outputMade)
+static void AbandonStart(HWND dialog, const char* message, const char* path, bool outputMade)
 {
     AbandonCapture();
-    Conclude(kNothingRecorded);
+    Conclude(kNothingRecorded, path, message, false);
     if (outputMade)
-        DeleteFileA(startupOptions.recordingPath);
+        DeleteFileA(path);
     EndRecording(dialog, true, message, nullptr, nullptr);
 }
 
@@ -108,28 +116,28 @@ static void StartRecording(HWND dialog)
     s.endReason = kEndedAsAsked;
     s.afterEnd = kStayOpen;
     const ULONGLONG limitMs = startupOptions.timeLimitSeconds * kMillisecondsPerSecond;
+    GetLocalTime(&s.startedAt);
     // From here on even a start that fails keeps the limit of a run that closes itself.
     if (ClosesItselfAfterItsLimit())
         DismissMessagesAfter(LimitAndGraceMs());
     // Without its watchdog a recording would have no time-limit backstop and never notice a lost device.
     if (!SetTimer(dialog, kWatchdogTimer, kWatchdogPeriodMs, nullptr)) {
-        AbandonStart(dialog, kPreparationMessage, false);
+        AbandonStart(dialog, kPreparationMessage, startupOptions.outputPath, false);
         return;
     }
     // Each recording gets the name filled with the moment it starts.
-    SYSTEMTIME now;
-    GetLocalTime(&now);
     char text[kUnusableOutputMessageSize];
     bool outputMade = false;
-    if (!PrepareRecordingPath(startupOptions.outputPath, now, startupOptions.recordingPath, &outputMade, text)) {
-        AbandonStart(dialog, text, outputMade);
+    const char* path = startupOptions.recordingPath;
+    if (!PrepareRecordingPath(startupOptions.outputPath, s.startedAt, startupOptions.recordingPath, &outputMade, text)) {
+        AbandonStart(dialog, text, path, outputMade);
         return;
     }
     ReadRecordingSettingsFromDialog(dialog);
     s.format = InputFormat(recordingSettings.channels, recordingSettings.sampleRate);
     currentQueue = new (std::nothrow) CMemoryStreamList;
     if (!currentQueue) {
-        AbandonStart(dialog, kPreparationMessage, outputMade);
+        AbandonStart(dialog, kPreparationMessage, path, outputMade);
         return;
     }
     // Capture starts before the worker, so that a device that will not start leaves no file behind;
@@ -145,7 +153,7 @@ static void StartRecording(HWND dialog)
         AbandonStart(dialog, started == kCaptureNoMemory   ? kPreparationMessage
                              : started == kCaptureNotFound ? notFound
                                                            : kDeviceMessage,
-                     outputMade);
+                     path, outputMade);
         return;
     }
     StartInput(s.format, recordingSettings.bitrateKbps, limitMs, waveInput.now());
@@ -155,7 +163,7 @@ static void StartRecording(HWND dialog)
     DWORD workerThreadId = 0;
     s.worker = CreateThread(nullptr, 0, EncoderWorker, dialog, 0, &workerThreadId);
     if (!s.worker) {
-        AbandonStart(dialog, kPreparationMessage, outputMade);
+        AbandonStart(dialog, kPreparationMessage, path, outputMade);
         return;
     }
     s.stage = kRecording;
@@ -275,17 +283,27 @@ static void FinishRecording(HWND dialog)
     if (exitCode == 0)
         EnableSave(dialog, true);
     const RecordingClock& clock = recordingInput.clock;
+    const bool silent = InputWasSilent();
+    // A recording silent throughout has its own message, which its long silences need not repeat.
+    const Stretches noSilences = {};
+    const Stretches& silences = silent ? noSilences : recordingInput.level.silences;
     char gaps[kGapsMessageSize];
     const char* gapsMessage = nullptr;
-    if (SomeoneThere() && clock.gaps > 0) {
-        FormatGapsMessage(clock.gaps, SilenceSeconds(clock), gaps);
+    if (SomeoneThere() && (clock.gaps.count > 0 || silences.count > 0)) {
+        FormatGapsMessage(clock.gaps.count, SilenceSeconds(clock), silences, gaps);
         gapsMessage = gaps;
     }
-    const bool silent = InputWasSilent();
     const bool sizeLimit = s.endReason == kEndedAtSizeLimit;
+    const bool closedEarly = s.endReason == kClosedBeforeItsLimit;
     // The end of the session cuts a recording short, and so does a close before the limit.
-    const bool cutShort = sizeLimit || sessionEnds || s.endReason == kClosedBeforeItsLimit;
-    Conclude(OutcomeOf({exitCode, cutShort, recordingInput.level.bytes, silent, clock.gaps}));
+    const bool cutShort = sizeLimit || sessionEnds || closedEarly;
+    const char* why = exitCode != 0 ? kEncoderFailedWords
+                      : sizeLimit   ? kSizeLimitWords
+                      : sessionEnds ? kSessionEndWords
+                      : closedEarly ? kClosedBeforeItsLimitWords
+                                    : nullptr;
+    Conclude(OutcomeOf({exitCode, cutShort, recordingInput.level.bytes, silent, clock.gaps.count, silences.count}),
+             startupOptions.recordingPath, why, true);
     EndRecording(dialog, sizeLimit || exitCode != 0, sizeLimit ? kSizeLimitMessage : nullptr,
                  silent && SomeoneThere() ? kSilentInputMessage : nullptr, gapsMessage);
 }

@@ -35,6 +35,7 @@ struct RecordingState {
     HANDLE worker;
     WAVEFORMATEX format;
     RunOutcome outcome;  // of the latest recording, once it has ended
+    SYSTEMTIME startedAt;  // local time, for the log
 };
 
 extern RecordingState recordingState;

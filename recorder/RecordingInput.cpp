@@ -112,6 +112,32 @@ static void FillStall(HWND dialog, DWORD bytes)
     MarkGap(dialog, false);
 }
 
+static void EndSilence()
+{
+    InputLevel& level = recordingInput.level;
+    if (!level.inSilence)
+        return;
+    level.inSilence = false;
+    const ULONGLONG lengthMs = MillisecondsIn(inputClock, level.silentToBytes - level.silentFromBytes);
+    if (lengthMs >= kSilenceToldMs)
+        AddStretch(&level.silences, MillisecondsIn(inputClock, level.silentFromBytes), lengthMs);
+}
+
+// A silent buffer that ends at the file's place endBytes carries on the silence; a loud one ends it.
+static void FollowSilence(bool loud, ULONGLONG endBytes, DWORD bytes)
+{
+    InputLevel& level = recordingInput.level;
+    if (loud) {
+        EndSilence();
+        return;
+    }
+    if (!level.inSilence) {
+        level.inSilence = true;
+        level.silentFromBytes = endBytes - bytes;
+    }
+    level.silentToBytes = endBytes;
+}
+
 // Capture is 16-bit PCM, in buffers of a second: a larger count is never read past that. Each
 // channel has its span, so that two channels at different offsets do not pass for sound.
 static void NoteLevel(const void* data, DWORD bytes)
@@ -133,12 +159,13 @@ static void NoteLevel(const void* data, DWORD bytes)
         loud |= highest[channel] - lowest[channel] >= kSilentSpan;
     level.bytes += bytes;
     level.loudBuffers += loud;
+    FollowSilence(loud, inputClock.queuedBytes, bytes);
 }
 
 bool InputWasSilent()
 {
     const InputLevel& level = recordingInput.level;
-    const ULONGLONG opens = 1 + static_cast<ULONGLONG>(inputClock.gaps);
+    const ULONGLONG opens = 1 + static_cast<ULONGLONG>(inputClock.gaps.count);
     return level.bytes >= BytesFor(inputClock, kSilenceJudgedAfterMs) && level.loudBuffers <= opens * kClicksPerOpen;
 }
 
@@ -187,4 +214,5 @@ void FillUpToTheStop(HWND dialog)
     if (inputClock.behind)
         KeepWallClock(dialog, inputClock.stoppedAtMs, 0);
     MarkGap(dialog, false);
+    EndSilence();
 }

@@ -10,10 +10,19 @@
 // the device nor the recording's stages: the control hands in each event, with what the device is
 // doing, and acts on the limits that come back (kTimeLimitReached, kSizeLimitReached).
 
-// How much of the captured audio had any sound in it, to tell a recording whose input stayed silent.
+// A stretch of silent buffers this long is told, as a muted mixer or a privacy switch inside a show.
+const ULONGLONG kSilenceToldMs = 60000;
+
+// How much of the captured audio had any sound in it, to tell a recording whose input stayed silent
+// and the long silences inside one that had sound.
 struct InputLevel {
     ULONGLONG bytes;
     DWORD loudBuffers;
+    // The silence running now: from the file's place where its first silent buffer began to where
+    // its latest ended.
+    bool inSilence;
+    ULONGLONG silentFromBytes, silentToBytes;
+    Stretches silences;  // those of kSilenceToldMs or longer
 };
 
 // The running recording's input; only the functions below change it.
@@ -50,7 +59,8 @@ bool InputTickWasHeldUp(DWORD now);
 // meanwhile. The limits reached.
 int KeepTime(HWND dialog, DWORD now, bool heldUp, bool deviceAway);
 
-// Capture has ended: a recording stopped while no input came is as long as the time it ran.
+// Capture has ended: a recording stopped while no input came is as long as the time it ran, and
+// the silence that ran to the end is told.
 void FillUpToTheStop(HWND dialog);
 
 // True when the input gave nothing but silence over seconds enough to tell.

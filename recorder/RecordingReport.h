@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "recorder/RecordingClock.h"
 #include "startup/RunOutcome.h"
 
 // What the end of a recording tells: the run's outcome from what happened to the recording, and the
@@ -14,6 +15,7 @@ struct RecordingFacts {
     ULONGLONG capturedBytes;  // audio from the device, silence not counted
     bool silent;  // nothing but silence came, over seconds enough to tell
     int gaps;
+    int silences;  // long silences inside a recording that had sound
 };
 
 // The outcome of the recording: the worst thing that happened to it.
@@ -24,11 +26,18 @@ extern const char kPreparationMessage[];
 extern const char kSizeLimitMessage[];
 extern const char kSilentInputMessage[];
 
-// Room for the gaps message with its count and its time.
-const int kGapsMessageSize = 128;
+// What cut a recording short, in the log's words.
+extern const char kEncoderFailedWords[];
+extern const char kSizeLimitWords[];
+extern const char kSessionEndWords[];
+extern const char kClosedBeforeItsLimitWords[];
 
-// "N gaps, this much silence".
-void FormatGapsMessage(int gaps, DWORD silenceSeconds, char text[kGapsMessageSize]);
+// Room for the message of the gaps and the long silences, with their counts and times.
+const int kGapsMessageSize = 256;
+
+// "N gaps, this much silence filled in", then "N long silences, this long in all", each when there
+// were any.
+void FormatGapsMessage(int gaps, DWORD filledSeconds, const Stretches& silences, char text[kGapsMessageSize]);
 
 // wsprintfA writes at most 1024 characters: the wanted text and the list of devices are bounded to fit.
 const int kNoSuchDeviceMessageSize = 1024;

@@ -2,6 +2,7 @@
 
 #include "encoding/EncoderLibrary.h"
 #include "recorder/RecorderDialog.h"
+#include "recorder/RecordingLog.h"
 #include "recorder/ScheduledRun.h"
 #include "recorder/UnclosedDevices.h"
 #include "recorder/WaveInput.h"
@@ -30,6 +31,20 @@ static const DWORD kHungRunWaitMs = kLimitGraceMs + kBackstopCeilingMs + kPrevio
 static const DWORD kPreviousRunPollMs = 250;
 // At the end, devices that refused to close get this long for a last try.
 static const DWORD kLastCloseTryMs = 1000;
+// Why a run that was to record never began, in the log's words.
+static const char kWindowWasRecordingWords[] = "the open window was recording";
+static const char kPreviousRunWords[] = "a previous run never let go";
+static const char kNoLockWords[] = "the single-instance lock could not be made";
+static const char kNoEncoderWords[] = "gogo.dll was missing or incomplete";
+static const char kNoWindowWords[] = "the window could not be made";
+
+// Only a run that was to record on its own has a line for not recording: a second start that
+// brings the window to the front is no run.
+static void LogUnstartedRun(const char* why)
+{
+    if (startupOptions.autoStart)
+        LogRunThatDidNotRecord(why);
+}
 
 
 static HWND RunningCopysWindow()
@@ -70,6 +85,7 @@ static bool HandToTheOpenWindow(int* exitCode)
     if (answer == kRunRefused) {
         BringRunningCopyToFront();
         NoteRunOutcome(kNothingRecorded);
+        LogUnstartedRun(kWindowWasRecordingWords);
     } else if (outcome >= kRecordedAsAsked) {
         NoteRunOutcome(static_cast<RunOutcome>(outcome));
     }
@@ -80,8 +96,10 @@ static bool HandToTheOpenWindow(int* exitCode)
 static bool LoadEncoder()
 {
     const int loaded = LoadEncoderLibrary();
-    if (loaded != 0)
+    if (loaded != 0) {
         NoteRunOutcome(kNothingRecorded);
+        LogUnstartedRun(kNoEncoderWords);
+    }
     if (loaded == kEncoderLibraryNotFound)
         ShowMessage(nullptr, kLibraryNotFoundMessage, kMessageCaption);
     else if (loaded == kEncoderLibraryIncomplete)
@@ -98,6 +116,7 @@ static int RunRecorder(HINSTANCE module)
     UseSystemWaveInput();
     if (!CreateRecorderDialog(module)) {
         NoteRunOutcome(kNothingRecorded);
+        LogUnstartedRun(kNoWindowWords);
         UnloadEncoderLibrary();
         return IsUnattendedRun() ? RunExitCode() : kRefused;
     }
@@ -133,6 +152,7 @@ static HANDLE TakeLock(bool* alreadyHeld)
 int RunApplication(HINSTANCE module)
 {
     ApplyUnattendedSwitches();
+    KeepLogBesideTheProgram();
     if (IsUnattendedRun())
         DismissMessagesAfter(LimitAndGraceMs());
     int handedExitCode = 0;
@@ -143,8 +163,10 @@ int RunApplication(HINSTANCE module)
     if (alreadyHeld) {
         BringRunningCopyToFront();
         NoteRunOutcome(kNothingRecorded);
+        LogUnstartedRun(kPreviousRunWords);
     } else if (!mutex) {
         NoteRunOutcome(kNothingRecorded);
+        LogUnstartedRun(kNoLockWords);
         ShowMessage(nullptr, kMutexMessage, kMessageCaption);
         return RunExitCode();
     }

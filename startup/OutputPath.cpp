@@ -51,8 +51,7 @@ static bool UnderTheWindowsFolder(const char* folder)
            (after == '\\' || after == '\0' || windows[length - 1] == '\\');
 }
 
-// The program's own folder, with its final backslash, where its INI goes too.
-static bool ProgramFolder(char folder[MAX_PATH])
+bool ProgramFolder(char folder[MAX_PATH])
 {
     const DWORD length = GetModuleFileNameA(nullptr, folder, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
@@ -215,6 +214,8 @@ bool PrepareRecordingPath(const char* name, const SYSTEMTIME& when, char path[MA
     *made = false;
     if (!FillNamePattern(name, when, path)) {
         FormatTooLongNameMessage(name, text);
+        // The name as given stands for the recording that could not be.
+        lstrcpynA(path, name, MAX_PATH);
         return false;
     }
     if (!OutputPathTakesARecording(path, made)) {

@@ -10,6 +10,9 @@
 // never cut short.
 bool MakeOutputPath(const char* name, char path[MAX_PATH]);
 
+// The program's own folder, with its final backslash, where its INI and its log go too.
+bool ProgramFolder(char folder[MAX_PATH]);
+
 const int kUnusableOutputMessageSize = 256 + MAX_PATH;
 
 // Fills the pattern of name with when: %Y the year's four digits, %m %d %H %M %S two digits each,
@@ -29,6 +32,7 @@ bool OutputPathTakesARecording(const char* path, bool* made);
 void FormatUnusableOutputMessage(const char* path, char text[kUnusableOutputMessageSize]);
 
 // The file of a recording that starts at when: name's pattern filled into path, and checked as
-// above. False, with the message that names what stands in the way in text; made as above.
+// above. False, with the message that names what stands in the way in text, and in path the name
+// as far as it could be filled; made as above.
 bool PrepareRecordingPath(const char* name, const SYSTEMTIME& when, char path[MAX_PATH], bool* made,
                           char text[kUnusableOutputMessageSize]);

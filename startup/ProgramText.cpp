@@ -1,7 +1,5 @@
 #include "startup/ProgramText.h"
 
-static const UINT kProgramCodePage = 932;
-
 bool WidenProgramText(const char* text, wchar_t wide[kLongestProgramText])
 {
     return MultiByteToWideChar(kProgramCodePage, 0, text, -1, wide, kLongestProgramText) > 0;

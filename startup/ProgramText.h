@@ -6,6 +6,8 @@
 // in code page 932, and are read in it on every Windows, whatever the system's code page: they go
 // to the wide functions, converted here.
 
+const UINT kProgramCodePage = 932;
+
 // The longest text converted, terminator included.
 const int kLongestProgramText = 1024;
 

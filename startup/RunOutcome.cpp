@@ -4,6 +4,14 @@
 
 static volatile LONG worstOutcome = kRecordedAsAsked;
 
+static const char* const kOutcomeWords[] = {"recorded as asked", "input missing for a while", "input silent throughout",
+                                            "ended early", "nothing recorded"};
+
+const char* OutcomeWords(RunOutcome outcome)
+{
+    return kOutcomeWords[outcome];
+}
+
 void NoteRunOutcome(RunOutcome outcome)
 {
     for (LONG seen = worstOutcome; outcome > seen; seen = worstOutcome) {

@@ -12,6 +12,9 @@ enum RunOutcome {
     kNothingRecorded = 4,  // no file: the path, the device, the encoder or the previous run stood in the way
 };
 
+// The outcome in a few words, as the readmes tell it ("input missing for a while").
+const char* OutcomeWords(RunOutcome outcome);
+
 // A finding about this run; one better than what was already found changes nothing.
 void NoteRunOutcome(RunOutcome outcome);
 

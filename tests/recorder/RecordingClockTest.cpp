@@ -109,11 +109,18 @@ TEST(RecordingClock, ReadingsTicksAndGaps)
     }
     NoteStop(&clock, kNearTheWrap + 86401000);
     EXPECT_EQ(86401000u, clock.stoppedAtMs);
-    const bool changes[] = {MarkBehind(&clock, true), MarkBehind(&clock, true), MarkBehind(&clock, false),
-                            MarkBehind(&clock, true)};
-    EXPECT_EQ((std::vector<bool>{true, false, true, true}), std::vector<bool>(changes, changes + 4));
-    EXPECT_EQ(2, clock.gaps) << "one gap however long it lasts";
-    CountSilence(&clock, 3 * 44100 + 44099);
+    // A second of audio, a gap that a second and a half of silence fills, and one still running.
+    CountBuffer(&clock, 44100);
+    std::vector<bool> changes = {MarkBehind(&clock, true), MarkBehind(&clock, true)};
+    CountSilence(&clock, 66150);
+    changes.push_back(MarkBehind(&clock, false));
+    changes.push_back(MarkBehind(&clock, true));
+    EXPECT_EQ((std::vector<bool>{true, false, true, true}), changes);
+    EXPECT_EQ(2, clock.gaps.count) << "one gap however long it lasts";
+    EXPECT_EQ((std::vector<ULONGLONG>{1000, 1500, 2500}),
+              (std::vector<ULONGLONG>{clock.gaps.first[0].atMs, clock.gaps.first[0].lengthMs, clock.gaps.first[1].atMs}))
+        << "each gap at its place in the file";
+    CountSilence(&clock, 3 * 44100 + 44099 - 66150);
     EXPECT_EQ(3u, SilenceSeconds(clock));
 }
 

@@ -18,6 +18,7 @@
 #include "recorder/RecorderView.h"
 #include "recorder/RecordingControl.h"
 #include "recorder/RecordingInput.h"
+#include "recorder/RecordingLog.h"
 #include "recorder/UnclosedDevices.h"
 #include "recorder/WaveInput.h"
 #include "resources/resource.h"
@@ -30,6 +31,32 @@
 #include "tests/support/WindowsPaths.h"
 
 namespace {
+
+// The log of the recordings, in the test's folder.
+const char kTestLog[] = "kanoru.log";
+
+std::string FileText(const char* path)
+{
+    std::string text;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return text;
+    char chunk[4096];
+    DWORD read = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0)
+        text.append(chunk, read);
+    CloseHandle(file);
+    return text;
+}
+
+// The log's latest line, without its line end.
+std::string LastLogLine()
+{
+    const std::string text = FileText(kTestLog);
+    const size_t end = text.size() >= 2 ? text.size() - 2 : 0;
+    const size_t start = text.rfind("\r\n", end ? end - 1 : 0);
+    return text.substr(start == std::string::npos || end == 0 ? 0 : start + 2, end - (start == std::string::npos ? 0 : start + 2));
+}
 
 // From Record until capture has ended.
 bool Recording()
@@ -55,6 +82,8 @@ protected:
         // An earlier case's end of the session or unattended run leaves no deadline behind.
         DismissMessagesAfter(kNoDeadline);
         ASSERT_TRUE(EnterFolder(FAKES_DIR "/recording"));
+        lstrcpyA(recordingLogPath, kTestLog);
+        DeleteFileA(kTestLog);
         ASSERT_EQ(0, LoadEncoderLibrary());
         startupOptions = StartupOptions{};
         lstrcpyA(startupOptions.outputPath, "recording.mp3");
@@ -72,6 +101,7 @@ protected:
             DestroyWindow(dialog_);
         Pump();
         UnloadEncoderLibrary();
+        recordingLogPath[0] = '\0';
         EXPECT_EQ(0, device.misuses) << "the device was used as Windows would refuse";
         if (!Failing()) {
             EXPECT_TRUE(device.prepared.empty()) << "a buffer was not unprepared before the close";
@@ -394,6 +424,23 @@ Encoded EncodedAt22kMono()
             atoi(calls.c_str() + silent + 7) * 4608 / kBytesPerSecond};
 }
 
+// A log that cannot be written costs the recording nothing: its file, its Save and its outcome stay.
+TEST_F(RecordingControlTest, UnwritableLogCostsTheRecordingNothing)
+{
+    for (const char* log : {kTestLog, "."}) {
+        SCOPED_TRACE(log);
+        lstrcpyA(recordingLogPath, log);
+        Click(IDC_RECORD);
+        SecondPasses(kStartClock + 1000);
+        Click(IDC_RECORD);
+        EXPECT_EQ(kRecordedAsAsked, recordingState.outcome);
+        EXPECT_TRUE(Enabled(IDC_SAVE));
+        EXPECT_NEAR(1.3, EncodedAt22kMono().seconds, 0.1);
+    }
+    const std::string log = FileText(kTestLog);
+    EXPECT_EQ(1, std::count(log.begin(), log.end(), '\n')) << "one line, the first run's";
+}
+
 // A device counts as lost only once its next buffer is overdue: two seconds after the last one,
 // three after the start, read across the clock's wrap.
 TEST_F(RecordingControlTest, DeviceCountsAsLostOnlyOnceItsBufferIsOverdue)
@@ -575,22 +622,32 @@ TEST_F(RecordingControlTest, ChosenDeviceIsFoundByItsNameAtEveryOpen)
     const std::vector<std::wstring> kPresent = {L"Realtek Line In", L"USB Audio CODEC"};
     const std::vector<std::wstring> kBackInAnotherOrder = {L"USB Audio CODEC", L"Microphone", L"Realtek Line In"};
     const std::vector<std::wstring> kBackRenamed = {L"Microphone", L"Realtek Line In", L"2- USB Audio CODEC"};
+    // Windows cuts names to 31 characters: two devices of one make share theirs.
+    const std::wstring kTwin = L"Microphone Array (Intel\u00ae Smart";
     const struct {
         const wchar_t* wanted;
         std::vector<std::wstring> back;
         UINT firstId, reopenedId;
-    } kRows[] = {{L"", kBackInAnotherOrder, 0, 2},
-                 {L"usb audio", kBackInAnotherOrder, 1, 0},
-                 {L"usb audio", kBackRenamed, 1, 2},
-                 {L"codec", kBackInAnotherOrder, 1, 0},
+        std::vector<std::wstring> present, identities, backIdentities;
+    } kRows[] = {{L"", kBackInAnotherOrder, 0, 2, {}, {}, {}},
+                 {L"usb audio", kBackInAnotherOrder, 1, 0, {}, {}, {}},
+                 {L"usb audio", kBackRenamed, 1, 2, {}, {}, {}},
+                 {L"codec", kBackInAnotherOrder, 1, 0, {}, {}, {}},
                  // Once found, the device is its name: another holding the text is not taken.
-                 {L"usb", {L"USB Camera", L"Realtek Line In", L"USB Audio CODEC"}, 1, 2},
+                 {L"usb", {L"USB Camera", L"Realtek Line In", L"USB Audio CODEC"}, 1, 2, {}, {}, {}},
+                 {L"usb", {L"USB Camera", L"Microphone"}, 1, WAVE_MAPPER, {}, {}, {}},
+                 {L"line", {L"Microphone", L"Line (2- USB Audio CODEC)"}, 0, 1, {L"Line (USB Audio CODEC)"}, {}, {}},
                  // Its device gone for good, the default of the moment is not taken: the silence is honest.
-                 {L"", {L"Microphone", L"USB Audio CODEC"}, 0, WAVE_MAPPER}};
+                 {L"", {L"Microphone", L"USB Audio CODEC"}, 0, WAVE_MAPPER, {}, {}, {}},
+                 // Where Windows names endpoints, only the recording's own comes back, whatever its name.
+                 {L"", {kTwin, kTwin}, 0, 1, {kTwin, kTwin}, {L"{0.0.1.00000000}.{a1}", L"{0.0.1.00000000}.{b2}"},
+                  {L"{0.0.1.00000000}.{b2}", L"{0.0.1.00000000}.{a1}"}},
+                 {L"usb", {L"USB Audio CODEC"}, 0, WAVE_MAPPER, {L"USB Audio CODEC"}, {L"{a1}"}, {L"{b2}"}}};
     for (const auto& row : kRows) {
         SCOPED_TRACE(row.wanted);
         NextCase();
-        device.names = kPresent;
+        device.names = row.present.empty() ? kPresent : row.present;
+        device.identities = row.identities;
         lstrcpyW(startupOptions.deviceName, row.wanted);
         MessageRecorder gapsMessage;
         Click(IDC_RECORD);
@@ -600,6 +657,7 @@ TEST_F(RecordingControlTest, ChosenDeviceIsFoundByItsNameAtEveryOpen)
         Tick(2000);
         device.lost = device.refuseAdd = false;
         device.names = row.back;
+        device.identities = row.backIdentities;
         device.preferred = 1;
         Tick(3000);
         EXPECT_EQ(row.reopenedId == WAVE_MAPPER ? kWaitingForDevice : kCapturing, CurrentCaptureStage());
@@ -802,7 +860,7 @@ TEST_F(RecordingControlTest, StallsAreFilledAndClockDriftIsNot)
 // the end where no input came; a message comes only where something was filled and someone is there.
 TEST_F(RecordingControlTest, EveryEndingCompletesTheFile)
 {
-    enum Before { kFaultAtTheStop, kGap, kSleep, kMutedInput, kMutedWithAnOffset };
+    enum Before { kFaultAtTheStop, kGap, kSleep, kMutedInput, kMutedWithAnOffset, kLongSilence };
     enum Ending { kClickStop, kCloseWindow, kCloseUnattendedRun, kLimit, kSessionEnd };
     struct Case {
         const char* name;
@@ -816,39 +874,45 @@ TEST_F(RecordingControlTest, EveryEndingCompletesTheFile)
         bool windowStays;
         bool buffersLeftInDevice;
         RunOutcome outcome;
+        const char* logged;  // what the log's line tells besides the outcome, if anything
     };
     const char* const kGaps = "録音中に入力が 1 回途切れました。";
     const DWORD kNeverNotifiedEndMs = 1000 + kDeviceAnswerMs;
     const Case kCases[] = {
         {"reset fails", kFaultAtTheStop, &ScriptedDevice::resetFails, kClickStop, 0, 1000, 1000, 1.5, nullptr, true,
-         true, kRecordedAsAsked},
+         true, kRecordedAsAsked, nullptr},
         {"close refused", kFaultAtTheStop, &ScriptedDevice::refuseClose, kClickStop, 0, 1000, 1000, 1.5, nullptr, true,
-         false, kRecordedAsAsked},
+         false, kRecordedAsAsked, nullptr},
         {"close never notified", kFaultAtTheStop, &ScriptedDevice::silentClose, kClickStop, 0, kNeverNotifiedEndMs,
-         kNeverNotifiedEndMs + 1000, 1.5, nullptr, true, false, kRecordedAsAsked},
+         kNeverNotifiedEndMs + 1000, 1.5, nullptr, true, false, kRecordedAsAsked, nullptr},
         // Between two ticks: the silence reaches the stop itself.
-        {"Stop in a gap", kGap, nullptr, kClickStop, 0, 5900, 5900, 5.9, kGaps, true, false, kRecordedWithGaps},
+        {"Stop in a gap", kGap, nullptr, kClickStop, 0, 5900, 5900, 5.9, kGaps, true, false, kRecordedWithGaps,
+         " | 1 gap: 00:00:02 4 s | no silence | "},
         {"closing the window in a gap", kGap, nullptr, kCloseWindow, 0, 5900, 5900, 5.9, kGaps, false, false,
-         kRecordedWithGaps},
+         kRecordedWithGaps, nullptr},
         // Whoever closes it reads the outcome in the exit code, at once.
         {"closing an unattended run in a gap", kGap, nullptr, kCloseUnattendedRun, 60, 5900, 5900, 5.9, nullptr, false,
-         false, kEndedEarly},
+         false, kEndedEarly, "ended early: closed before its limit"},
         {"the time limit in a gap", kGap, nullptr, kLimit, 8, 8000, 8000 + kLimitGraceMs, 8, nullptr, false, false,
-         kRecordedWithGaps},
+         kRecordedWithGaps, nullptr},
         {"the end of the session in a gap, for an update", kGap, nullptr, kSessionEnd, 0, 5900, 5900, 5.9, nullptr,
-         false, false, kEndedEarly},
+         false, false, kEndedEarly, "ended early: Windows was shutting down"},
         // By the last-second rule, the limit or a second less.
         {"a sleep past the limit", kSleep, nullptr, kLimit, 8, 60000, 60000, 7.6, nullptr, false, false,
-         kRecordedWithGaps},
+         kRecordedWithGaps, nullptr},
         {"a muted input", kMutedInput, nullptr, kClickStop, 0, 4000, 4000, 4.3, "録音中、入力から音が来ませんでした。", true,
-         false, kRecordedSilence},
+         false, kRecordedSilence, nullptr},
         {"a muted input to the limit", kMutedInput, nullptr, kLimit, 8, 8000, 8000 + kLimitGraceMs, 8, nullptr, false,
-         false, kRecordedSilence},
+         false, kRecordedSilence, nullptr},
         {"a muted converter's offset", kMutedWithAnOffset, nullptr, kClickStop, 0, 4000, 4000, 4.3,
-         "録音中、入力から音が来ませんでした。", true, false, kRecordedSilence},
+         "録音中、入力から音が来ませんでした。", true, false, kRecordedSilence, nullptr},
         // A file cut short tells that first.
         {"a muted input at the end of the session", kMutedInput, nullptr, kSessionEnd, 0, 4000, 4000, 4.3, nullptr,
-         false, false, kEndedEarly},
+         false, false, kEndedEarly, nullptr},
+        // A mixer muted inside the show: the input was missing, though the device delivered throughout.
+        {"a long silence inside the show", kLongSilence, nullptr, kClickStop, 0, 64000, 64000, 64.3,
+         "録音中に 1 回、60 秒以上音が来ませんでした。合わせて: 00:01:01", true, false, kRecordedWithGaps,
+         " | Line In | no gaps | 1 silence: 00:00:01 61 s | "},
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.name);
@@ -873,6 +937,13 @@ TEST_F(RecordingControlTest, EveryEndingCompletesTheFile)
             SendMessageA(dialog_, WM_TIMER, kWatchdogTimer, 0);
             EXPECT_EQ(kCapturing, CurrentCaptureStage()) << "a held-up program does not take its device for lost";
             Pump();
+        } else if (c.before == kLongSilence) {
+            device.quiet = true;
+            for (DWORD ms = 2000; ms <= 62000; ms += 1000)
+                SecondPasses(kStartClock + ms);
+            device.quiet = false;
+            SecondPasses(kStartClock + 63000);
+            SecondPasses(kStartClock + 64000);
         } else if (device.quiet) {
             const DWORD lastMs = c.ending == kLimit ? c.limitSeconds * 1000 : 4000;
             for (DWORD ms = 2000; Recording() && ms <= lastMs; ms += 1000)
@@ -908,6 +979,12 @@ TEST_F(RecordingControlTest, EveryEndingCompletesTheFile)
             EXPECT_EQ(dialog_, messages.messages()[0].owner);
         }
         EXPECT_EQ(c.outcome, recordingState.outcome);
+        const std::string logged = LastLogLine();
+        EXPECT_NE(std::string::npos, logged.find(" | recording.mp3 | ")) << logged;
+        EXPECT_NE(std::string::npos, logged.find(std::to_string(c.outcome) + " " + OutcomeWords(c.outcome))) << logged;
+        if (c.logged) {
+            EXPECT_NE(std::string::npos, logged.find(c.logged)) << logged;
+        }
         // The next case's window starts nothing by itself.
         startupOptions.autoStart = 0;
         EXPECT_EQ(c.windowStays, IsWindow(dialog_) != FALSE);
