@@ -138,10 +138,12 @@ bool FindChosenDevice(DeviceChoice* choice, UINT* id)
         return FindDevice(choice->name, kSameName, id);
     if (choice->wanted[0])
         return FindDevice(choice->wanted, kHoldsTheText, id) && KeepFound(choice, *id);
+    // The count comes first: Wine answers the preferred device only once its devices are counted.
+    const UINT count = waveInput.deviceCount();
     DWORD preferred = 0, status = 0;
     if (waveInput.message(AsDevice(WAVE_MAPPER), kPreferredDeviceQuery, reinterpret_cast<DWORD_PTR>(&preferred),
                           reinterpret_cast<DWORD_PTR>(&status)) != MMSYSERR_NOERROR ||
-        preferred >= waveInput.deviceCount()) {
+        preferred >= count) {
         // Without a name the device cannot be told from another: the mapper chooses, as before.
         *id = WAVE_MAPPER;
         return true;

@@ -117,6 +117,7 @@ static void StartRecording(HWND dialog)
     s.afterEnd = kStayOpen;
     const ULONGLONG limitMs = startupOptions.timeLimitSeconds * kMillisecondsPerSecond;
     GetLocalTime(&s.startedAt);
+    ChooseCaptureDevice(startupOptions.deviceName);
     // From here on even a start that fails keeps the limit of a run that closes itself.
     if (ClosesItselfAfterItsLimit())
         DismissMessagesAfter(LimitAndGraceMs());
@@ -143,7 +144,6 @@ static void StartRecording(HWND dialog)
     // Capture starts before the worker, so that a device that will not start leaves no file behind;
     // the window is changed only once it runs. A run that nobody attends waits for its device instead,
     // as a show whose interface comes up late is still to be recorded from the moment it does.
-    ChooseCaptureDevice(startupOptions.deviceName);
     const int started = StartCapture(dialog, &s.format);
     const bool waitsForDevice = started != kCaptureStarted && started != kCaptureNoMemory && IsUnattendedRun();
     if (started != kCaptureStarted && !waitsForDevice) {

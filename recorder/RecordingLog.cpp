@@ -56,6 +56,12 @@ static void AddInput(char line[kLogLineSize], const RecordingAccount& account)
     }
 }
 
+// The nearest whole second.
+static ULONGLONG Rounded(ULONGLONG milliseconds)
+{
+    return (milliseconds + kMillisecondsPerSecond / 2) / kMillisecondsPerSecond;
+}
+
 // "2 gaps: 00:12:03 5 s, 00:40:10 12 s", the first few of them and a count of the rest.
 static void AddStretches(char line[kLogLineSize], const Stretches* stretches, const char* one, const char* many,
                          const char* none)
@@ -70,9 +76,9 @@ static void AddStretches(char line[kLogLineSize], const Stretches* stretches, co
     for (int index = 0; index < stretches->count && index < kStretchesKept; ++index) {
         const Stretch& stretch = stretches->first[index];
         char at[kTimeTextSize];
-        FormatTime(static_cast<DWORD>(stretch.atMs / kMillisecondsPerSecond), at);
+        FormatTime(static_cast<DWORD>(Rounded(stretch.atMs)), at);
         wsprintfA(field, "%s%s %lu s", index == 0 ? " " : kListSeparator, at,
-                  static_cast<unsigned long>((stretch.lengthMs + kMillisecondsPerSecond / 2) / kMillisecondsPerSecond));
+                  static_cast<unsigned long>(Rounded(stretch.lengthMs)));
         Add(line, field);
     }
     if (stretches->count > kStretchesKept) {

@@ -5,6 +5,7 @@ import array
 import json
 import math
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -73,16 +74,21 @@ class LineIn:
         self.runtime = runtime
         self.players = []
 
-    def tone(self, seconds, frequency=441.0):
+    def tone(self, seconds, frequency=441.0, volume=0.5):
         """A file of the tone, to be played; a new one each time, as the player may still read the last."""
         self.tones = getattr(self, "tones", 0) + 1
         signal = os.path.join(self.folder, f"line-in-{self.tones}.wav")
         subprocess.run(["sox", "-q", "-n", "-r", str(LINE_IN_RATE), "-c", "2", "-b", "16", signal,
-                        "synth", str(seconds), "sine", str(frequency), "vol", "0.5"], check=True)
+                        "synth", str(seconds), "sine", str(frequency), "vol", str(volume)], check=True)
         return signal
 
-    def play_tone(self, seconds, frequency=441.0, sink="linein_feed"):
-        self.play(self.tone(seconds, frequency), sink)
+    def play_tone(self, seconds, frequency=441.0, sink="linein_feed", volume=0.5):
+        self.play(self.tone(seconds, frequency, volume), sink)
+
+    def mute(self, muted):
+        """Mutes the line-in or unmutes it, as a mixer or Windows' privacy switch does."""
+        subprocess.run(["pactl", "set-source-mute", "linein_feed.monitor", "1" if muted else "0"], env=self.env,
+                       check=True)
 
     def play_tone_before_capture(self, seconds):
         """Plays the tone and waits until it reaches the capture side."""
@@ -140,6 +146,23 @@ class Program:
         if self.process and self.process.poll() is None:
             self.process.kill()
             self.process.wait()
+
+
+def log_lines(folder):
+    """The lines of the recording log beside the program in folder, each split into its fields."""
+    path = os.path.join(folder, "kanoru.log")
+    if not os.path.exists(path):
+        return []
+    with open(path, encoding="cp932", newline="") as log:
+        text = log.read()
+    assert text.endswith("\r\n"), "every line ends with CRLF"
+    return [line.split(" | ") for line in text[:-2].split("\r\n")]
+
+
+def logged_stretches(field):
+    """A log's gaps or silences field as [(seconds into the file, seconds long)]."""
+    return [(int(h) * 3600 + int(m) * 60 + int(s), int(length))
+            for h, m, s, length in re.findall(r"(\d\d):(\d\d):(\d\d) (\d+) s", field)]
 
 
 def probe(*arguments, timeout=60):

@@ -14,7 +14,7 @@ TEST(RecordingLog, LineTellsTheShowsStory)
 {
     Stretches gaps = {};
     for (ULONGLONG minute = 1; minute <= 7; ++minute)
-        AddStretch(&gaps, minute * 60000 + 500, 4600);
+        AddStretch(&gaps, minute * 60000 + 600, 4600);
     Stretches silences = {};
     AddStretch(&silences, 1200000, 1200400);
     const SYSTEMTIME started = {2026, 12, 0, 6, 21, 0, 5, 0};
@@ -24,8 +24,8 @@ TEST(RecordingLog, LineTellsTheShowsStory)
     } rows[] = {
         {{started, "D:\\Radio\\show-20261206.mp3", 3599400, L"Line (USB Audio CODEC)", L"usb", &gaps, &silences,
           kRecordedWithGaps, nullptr},
-         "2026-12-06 21:00:05 | D:\\Radio\\show-20261206.mp3 | 3599 s | Line (USB Audio CODEC) | 7 gaps: 00:01:00 5 s, "
-         "00:02:00 5 s, 00:03:00 5 s, 00:04:00 5 s, 00:05:00 5 s and 2 more | 1 silence: 00:20:00 1200 s | 1 input "
+         "2026-12-06 21:00:05 | D:\\Radio\\show-20261206.mp3 | 3599 s | Line (USB Audio CODEC) | 7 gaps: 00:01:01 5 s, "
+         "00:02:01 5 s, 00:03:01 5 s, 00:04:01 5 s, 00:05:01 5 s and 2 more | 1 silence: 00:20:00 1200 s | 1 input "
          "missing for a while\r\n"},
         {{started, "D:\\Radio\\folder.mp3", 0, L"", L"", nullptr, nullptr, kNothingRecorded,
           "このファイルには録音できません。|\nD:\\Radio\\folder.mp3"},

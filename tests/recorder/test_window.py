@@ -69,6 +69,13 @@ class WindowTest(RecorderTestCase):
         info, report = harness.assert_timed_recording(self, path, 5, 0.6, TONE)
         self.assertEqual(("44100", 2, "128000"), (info["sample_rate"], info["channels"], info["bit_rate"]))
         print(f"timed recording: {report['seconds']:.2f} s of {report['frequency']:.1f} Hz")
+        [line] = harness.log_lines(self.folder)
+        print(f"logged: {line}")
+        self.assertRegex(line[0], r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d$", "the start's local date and time")
+        self.assertRegex(line[1], r"^[A-Z]:\\.*\\take\.mp3$", "the file's full path")
+        self.assertAlmostEqual(report["seconds"], int(line[2].split(" ")[0]), delta=1.0)
+        self.assertNotIn(line[3], ("", "the default device"), "the device by the name Windows gives it")
+        self.assertEqual(["no gaps", "no silence", "0 recorded as asked"], line[4:])
 
     def test_fresh_start_shows_the_default_settings(self):
         self.started()
@@ -336,6 +343,13 @@ class FailureTest(RecorderTestCase):
               f"after the sink; silences {quiet}")
         for returned, (_, end) in zip(back, quiet):
             self.assertLessEqual(end + 0.1, returned + 1.8, "capture is back within 1.8 s of the line-in")
+        [line] = harness.log_lines(self.folder)
+        print(f"logged: {line}")
+        self.assertTrue(line[4].startswith("3 gaps: "), line)
+        for (at, length), (begin, end) in zip(harness.logged_stretches(line[4]), quiet):
+            self.assertAlmostEqual(begin, at, delta=1.0, msg="each gap at its place in the file")
+            self.assertAlmostEqual(end + 0.1 - begin, length, delta=1.0, msg="and its length")
+        self.assertEqual(["no silence", "1 input missing for a while"], line[5:])
 
     def test_chosen_device_is_recorded_and_found_again_by_its_name(self):
         # The second line-in is chosen; the default, the first, plays another tone before and after.
@@ -491,6 +505,30 @@ class FailureTest(RecorderTestCase):
         harness.close_window()
         self.assertEqual(0, program.wait(timeout=30), "someone was there: the exit code is not theirs")
 
+    def test_silence_inside_a_show_is_told_and_a_quiet_tone_is_sound(self):
+        # A mixer muted from 10 s to 80 s of the show: seventy seconds of exact zeros inside it.
+        self.line_in.play_tone_before_capture(120)
+        program = self.started("/P64_22_1", "/A", "/T90", "muted.mp3")
+        started = time.monotonic()
+        time.sleep(max(0, started + 10 - time.monotonic()))
+        self.line_in.mute(True)
+        time.sleep(max(0, started + 80 - time.monotonic()))
+        self.line_in.mute(False)
+        self.assertEndedAfterItsLimit(program, started, 90, "muted.mp3", RECORDED_WITH_GAPS)
+        line = harness.log_lines(self.folder)[-1]
+        print(f"logged: {line}")
+        self.assertEqual("no gaps", line[4])
+        [(at, length)] = harness.logged_stretches(line[5])
+        self.assertAlmostEqual(10, at, delta=1.5, msg="the silence at its place in the file")
+        self.assertAlmostEqual(70, length, delta=2, msg="and its length")
+        self.assertEqual("1 input missing for a while", line[6])
+        # A tone 40 dB below full scale throughout is sound, in each channel.
+        self.line_in.play_tone(30, volume=0.01)
+        time.sleep(harness.SIGNAL_LEAD_SECONDS)
+        program = self.started("/P128_44_2", "/A", "/T8", "quiet-tone.mp3")
+        self.assertEqual(RECORDED_AS_ASKED, program.wait(timeout=60))
+        self.assertEqual(["no gaps", "no silence", "0 recorded as asked"], harness.log_lines(self.folder)[-1][4:])
+
     def test_full_drive_ends_an_unattended_run_after_its_limit(self):
         drive = os.path.join(self.folder, "drive")
         os.makedirs(drive)
@@ -546,6 +584,12 @@ class FailureTest(RecorderTestCase):
         self.assertFalse(os.path.exists(os.path.join(self.folder, "missing")))
         program = self.started("/P64_22_1", "/A", "/T4", "folder.mp3")
         self.assertEndsAfterTheLimit(program, time.monotonic(), 4, NOTHING_RECORDED)
+        lines = harness.log_lines(self.folder)
+        self.assertEqual(5, len(lines), "a line for every start, attended or not")
+        self.assertRegex(lines[-1][1], r"^[A-Z]:\\.*\\folder\.mp3$")
+        # No device was looked for.
+        self.assertEqual(["0 s", "the default device", "no gaps", "no silence"], lines[-1][2:6])
+        self.assertTrue(lines[-1][6].startswith("4 nothing recorded: このファイルには録音できません。 "), lines[-1])
 
 
 class RefusalTest(unittest.TestCase):
