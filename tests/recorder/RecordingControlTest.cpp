@@ -35,27 +35,12 @@ namespace {
 // The log of the recordings, in the test's folder.
 const char kTestLog[] = "kanoru.log";
 
-std::string FileText(const char* path)
-{
-    std::string text;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return text;
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0)
-        text.append(chunk, read);
-    CloseHandle(file);
-    return text;
-}
-
 // The log's latest line, without its line end.
 std::string LastLogLine()
 {
-    const std::string text = FileText(kTestLog);
-    const size_t end = text.size() >= 2 ? text.size() - 2 : 0;
-    const size_t start = text.rfind("\r\n", end ? end - 1 : 0);
-    return text.substr(start == std::string::npos || end == 0 ? 0 : start + 2, end - (start == std::string::npos ? 0 : start + 2));
+    std::string text = FileText(kTestLog);
+    text.resize(text.size() >= 2 ? text.size() - 2 : 0);
+    return text.substr(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
 }
 
 // From Record until capture has ended.

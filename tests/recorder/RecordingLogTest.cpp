@@ -5,6 +5,7 @@
 #include <string>
 
 #include "recorder/RecordingLog.h"
+#include "tests/support/WindowsPaths.h"
 
 namespace {
 
@@ -40,19 +41,6 @@ TEST(RecordingLog, LineTellsTheShowsStory)
         FormatLogLine(row.account, line);
         EXPECT_EQ(row.line, std::string(line));
     }
-}
-
-std::string FileText(const std::string& path)
-{
-    std::string text;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    char chunk[65536];
-    DWORD read = 0;
-    while (file != INVALID_HANDLE_VALUE && ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0)
-        text.append(chunk, read);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    return text;
 }
 
 // Past its limit the log keeps its newer half from a whole line on, the new line last; a log that
