@@ -82,13 +82,19 @@ static void WithoutTwinMark(const wchar_t* name, wchar_t plain[MAXPNAMELEN])
     lstrcatW(plain, rest);
 }
 
-// The same device's name, with or without the mark of a twin.
+// The same device's name, with or without the mark of a twin. The mark takes its room from the end
+// of a name at Windows' limit: such a name matches the start of the other.
 static bool SameName(const wchar_t* a, const wchar_t* b)
 {
     wchar_t plainA[MAXPNAMELEN], plainB[MAXPNAMELEN];
     WithoutTwinMark(a, plainA);
     WithoutTwinMark(b, plainB);
-    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, plainA, -1, plainB, -1) == CSTR_EQUAL;
+    int lengthA = lstrlenW(plainA), lengthB = lstrlenW(plainB);
+    if (lstrlenW(a) == MAXPNAMELEN - 1 && lengthA < lstrlenW(a) && lengthB > lengthA)
+        lengthB = lengthA;
+    if (lstrlenW(b) == MAXPNAMELEN - 1 && lengthB < lstrlenW(b) && lengthA > lengthB)
+        lengthA = lengthB;
+    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, plainA, lengthA, plainB, lengthB) == CSTR_EQUAL;
 }
 
 void ChooseDevice(DeviceChoice* choice, const wchar_t* wanted)
@@ -110,30 +116,36 @@ static bool Matches(UINT device, const wchar_t* text, DeviceMatch match)
     return DeviceName(device, name) && (match == kSameName ? SameName(name, text) : NameHolds(name, text));
 }
 
-// The first device that matches text.
-static bool FindDevice(const wchar_t* text, DeviceMatch match, UINT* id)
+// The first device that matches text, and how many do.
+static UINT FindDevice(const wchar_t* text, DeviceMatch match, UINT* id)
 {
     const UINT count = waveInput.deviceCount();
+    UINT matching = 0;
     for (UINT device = 0; device < count; ++device) {
-        if (Matches(device, text, match)) {
+        if (Matches(device, text, match) && matching++ == 0)
             *id = device;
-            return true;
-        }
     }
-    return false;
+    return matching;
 }
 
 // The device found is the recording's from now on.
 static bool KeepFound(DeviceChoice* choice, UINT id)
 {
     DeviceIdentity(id, choice->identity);
-    return DeviceName(id, choice->name);
+    if (!DeviceName(id, choice->name))
+        return false;
+    UINT first = id;
+    choice->twinned = FindDevice(choice->name, kSameName, &first) > 1;
+    return true;
 }
 
 bool FindChosenDevice(DeviceChoice* choice, UINT* id)
 {
+    if (choice->identity[0] && FindDevice(choice->identity, kSameIdentity, id))
+        return true;
+    // A device plugged into another port is a new endpoint under its old name; a twin's name is no proof.
     if (choice->identity[0])
-        return FindDevice(choice->identity, kSameIdentity, id);
+        return !choice->twinned && FindDevice(choice->name, kSameName, id) && KeepFound(choice, *id);
     if (choice->name[0])
         return FindDevice(choice->name, kSameName, id);
     if (choice->wanted[0])

@@ -8,13 +8,15 @@
 // at every open, first as the first whose name holds the text the user gave, or as the default
 // device of the moment the recording started; from then on as the endpoint of that identity where
 // Windows gives one (7 on), otherwise by that same name, with or without the "2- " that Windows puts
-// before a device that returns beside its twin.
+// before a device that returns beside its twin. A device without a twin that comes back as a new
+// endpoint (plugged into another port) is known again by its name.
 const int kDeviceIdentityLength = 128;
 
 struct DeviceChoice {
     wchar_t wanted[MAX_PATH];  // empty: the default device; longer than any name, it matches none
     wchar_t name[MAXPNAMELEN];  // the device the recording started on; empty until it has been found
     wchar_t identity[kDeviceIdentityLength];  // its endpoint's; empty where Windows gives none
+    bool twinned;  // another device of its name was present: only its identity tells it
 };
 
 // A new recording's choice: the text of /D, or the default device.

@@ -67,10 +67,15 @@ static int ShowCounters(HWND dialog, ULONGLONG elapsedMs)
     return LimitsReached(&inputClock, elapsedMs);
 }
 
+static void EndSilence();
+
+// A silence is of audio that came: a gap ends it, and what came in one begins none past it.
 static void MarkGap(HWND dialog, bool inGap)
 {
-    if (MarkBehind(&inputClock, inGap))
-        RedrawCounter(dialog);
+    if (!MarkBehind(&inputClock, inGap))
+        return;
+    EndSilence();
+    RedrawCounter(dialog);
 }
 
 static void QueueSilence(ULONGLONG bytes)

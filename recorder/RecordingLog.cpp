@@ -9,6 +9,8 @@
 char recordingLogPath[MAX_PATH] = "";
 
 static const char kLogName[] = "kanoru.log";
+static const char kLogLockName[] = "kanoru.log writer";
+static const DWORD kLogLockWaitMs = 2000;
 // The log's newer half is written here first, then takes the log's place.
 static const char kCutLogSuffix[] = ".new";
 static const DWORD kNewerHalfBytes = kLogLimitBytes / 2;
@@ -30,11 +32,23 @@ void KeepLogBesideTheProgram()
     }
 }
 
-// Adds part to line as far as it fits.
+// The bytes of the character at text, of code page 932.
+static int CharacterBytes(const char* text)
+{
+    return IsDBCSLeadByteEx(kProgramCodePage, static_cast<BYTE>(*text)) && text[1] ? 2 : 1;
+}
+
+// Adds part to line as far as it fits, never half a character, and always leaving room for the
+// line's end.
 static void Add(char line[kLogLineSize], const char* part)
 {
-    const int length = lstrlenA(line);
-    lstrcpynA(line + length, part, kLogLineSize - length);
+    const int room = kLogLineSize - static_cast<int>(sizeof kLineEnd);
+    int length = lstrlenA(line);
+    for (const char* at = part; *at && length + CharacterBytes(at) <= room; at += CharacterBytes(at)) {
+        memcpy(line + length, at, CharacterBytes(at));
+        length += CharacterBytes(at);
+    }
+    line[length] = '\0';
 }
 
 static void AddField(char line[kLogLineSize], const char* field)
@@ -92,7 +106,7 @@ static void AddOnOneLine(char line[kLogLineSize], const char* text)
 {
     const int from = lstrlenA(line);
     Add(line, text);
-    for (char* at = line + from; *at; at = CharNextExA(kProgramCodePage, at, 0)) {
+    for (char* at = line + from; *at; at += CharacterBytes(at)) {
         if (*at == '\r' || *at == '\n')
             *at = ' ';
     }
@@ -116,9 +130,8 @@ void FormatLogLine(const RecordingAccount& account, char line[kLogLineSize])
         Add(line, ": ");
         AddOnOneLine(line, account.why);
     }
-    // The line end always fits: the fields leave it room.
-    line[kLogLineSize - sizeof kLineEnd] = '\0';
-    Add(line, kLineEnd);
+    // The fields left it room.
+    lstrcatA(line, kLineEnd);
 }
 
 static bool WriteAll(HANDLE file, const void* data, DWORD bytes)
@@ -132,8 +145,10 @@ static bool WriteAll(HANDLE file, const void* data, DWORD bytes)
 static bool CutToNewerHalf(const char* path, HANDLE log, DWORD size, const char* line)
 {
     char cutPath[MAX_PATH];
-    if (lstrlenA(path) + lstrlenA(kCutLogSuffix) >= MAX_PATH)
+    if (lstrlenA(path) + lstrlenA(kCutLogSuffix) >= MAX_PATH) {
+        CloseHandle(log);
         return false;
+    }
     lstrcpyA(cutPath, path);
     lstrcatA(cutPath, kCutLogSuffix);
     const DWORD kept = size < kNewerHalfBytes ? size : kNewerHalfBytes;
@@ -142,7 +157,7 @@ static bool CutToNewerHalf(const char* path, HANDLE log, DWORD size, const char*
     bool done = text && SetFilePointer(log, static_cast<LONG>(size - kept), nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
                 ReadFile(log, text, kept, &read, nullptr) && read == kept;
     DWORD from = 0;
-    while (from < kept && text[from] != '\n')
+    while (done && from < kept && text[from] != '\n')
         ++from;
     from = from < kept ? from + 1 : kept;
     HANDLE cut = done ? CreateFileA(cutPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_WRITE_THROUGH, nullptr)
@@ -171,19 +186,34 @@ bool AppendToLog(const char* path, const char* line)
         return false;
     const DWORD size = GetFileSize(log, nullptr);
     const DWORD length = static_cast<DWORD>(lstrlenA(line));
-    if (size != INVALID_FILE_SIZE && size + length > kLogLimitBytes)
-        return CutToNewerHalf(path, log, size, line);
+    if (size != INVALID_FILE_SIZE && size + length > kLogLimitBytes) {
+        if (CutToNewerHalf(path, log, size, line))
+            return true;
+        // A log that another program holds open cannot be replaced: the line still goes in, and the
+        // next one tries the cut again.
+        log = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (log == INVALID_HANDLE_VALUE)
+            return false;
+    }
     const bool written = size != INVALID_FILE_SIZE && SetFilePointer(log, 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER &&
                          WriteAll(log, line, length);
     CloseHandle(log);
     return written;
 }
 
+// Two copies may end at once (a scheduled run that the open window refused): one writes at a time,
+// so that a cut never drops the other's line. One that waited too long writes all the same.
 void LogRecording(const RecordingAccount& account)
 {
     char line[kLogLineSize];
     FormatLogLine(account, line);
+    HANDLE lock = CreateMutexA(nullptr, FALSE, kLogLockName);
+    const DWORD waited = lock ? WaitForSingleObject(lock, kLogLockWaitMs) : WAIT_FAILED;
     AppendToLog(recordingLogPath, line);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
+        ReleaseMutex(lock);
+    if (lock)
+        CloseHandle(lock);
 }
 
 // A run that stopped before its command line was applied is told by its arguments.

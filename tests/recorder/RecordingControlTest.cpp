@@ -627,7 +627,12 @@ TEST_F(RecordingControlTest, ChosenDeviceIsFoundByItsNameAtEveryOpen)
                  // Where Windows names endpoints, only the recording's own comes back, whatever its name.
                  {L"", {kTwin, kTwin}, 0, 1, {kTwin, kTwin}, {L"{0.0.1.00000000}.{a1}", L"{0.0.1.00000000}.{b2}"},
                   {L"{0.0.1.00000000}.{b2}", L"{0.0.1.00000000}.{a1}"}},
-                 {L"usb", {L"USB Audio CODEC"}, 0, WAVE_MAPPER, {L"USB Audio CODEC"}, {L"{a1}"}, {L"{b2}"}}};
+                 {L"", {kTwin}, 0, WAVE_MAPPER, {kTwin, kTwin}, {L"{a1}", L"{b2}"}, {L"{b2}"}},
+                 // A device without a twin, plugged into another port, is a new endpoint under its name.
+                 {L"usb", {L"USB Audio CODEC"}, 0, 0, {L"USB Audio CODEC"}, {L"{a1}"}, {L"{b2}"}},
+                 // A twin's mark pushes the end of a name at Windows' limit out.
+                 {L"line", {L"Microphone", L"Line In (2- High Definition Aud"}, 0, 1, {L"Line In (High Definition Audio "},
+                  {}, {}}};
     for (const auto& row : kRows) {
         SCOPED_TRACE(row.wanted);
         NextCase();

@@ -48,4 +48,30 @@ TEST(RecordingInput, SilenceIsJudgedChannelByChannel)
     }
 }
 
+// A silence is of the audio that came: thirty silent seconds on each side of a gap are no minute.
+TEST(RecordingInput, GapEndsASilence)
+{
+    InstallScriptedDevice();
+    const WAVEFORMATEX format = InputFormat(1, 22050);
+    currentQueue = new CMemoryStreamList;
+    StartInput(format, 64, 0, device.now);
+    const std::vector<SHORT> silent(22050);
+    for (int half = 0; half < 2; ++half) {
+        for (int second = 0; second < 30; ++second) {
+            device.now += 1000;
+            OnInputAudio(nullptr, silent.data(), format.nAvgBytesPerSec, true);
+        }
+        if (half == 0) {
+            OnInputLost(nullptr, nullptr, 0);
+            device.now += 40000;
+            KeepTime(nullptr, device.now, false, true);
+        }
+    }
+    FillUpToTheStop(nullptr);
+    EXPECT_EQ(1, recordingInput.clock.gaps.count);
+    EXPECT_EQ(0, recordingInput.level.silences.count);
+    delete currentQueue;
+    currentQueue = nullptr;
+}
+
 }  // namespace

@@ -75,6 +75,17 @@ TEST(RecordingLog, LogPastItsLimitKeepsItsNewerHalf)
     EXPECT_FALSE(AppendToLog(path.c_str(), newest.c_str())) << "a log another program holds";
     CloseHandle(held);
     EXPECT_EQ(cut + newest, FileText(path));
+
+    // A log that a viewer holds open cannot be replaced as it is cut: it still gets the line.
+    file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_TRUE(WriteFile(file, old.data(), static_cast<DWORD>(old.size()), &written, nullptr));
+    CloseHandle(file);
+    HANDLE viewer = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_TRUE(AppendToLog(path.c_str(), newest.c_str()));
+    CloseHandle(viewer);
+    const std::string viewed = FileText(path);
+    EXPECT_EQ(newest, viewed.substr(viewed.size() - newest.size()));
     DeleteFileA(path.c_str());
 }
 
