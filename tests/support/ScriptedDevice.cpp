@@ -102,7 +102,7 @@ static MMRESULT WINAPI DeviceCaps(UINT_PTR id, WAVEINCAPSW* caps, UINT size)
 }
 
 // The endpoint identity of a device number, as Windows 7 answers it: its size in bytes with the
-// terminator, then into a buffer of at least that size. Without identities the system predates them.
+// terminator (the second parameter unused, zero), then into a buffer of at least that size. Without identities the system predates them.
 static MMRESULT IdentityMessage(UINT_PTR id, UINT message, DWORD_PTR first, DWORD_PTR second)
 {
     if (device.identities.empty())
@@ -111,6 +111,8 @@ static MMRESULT IdentityMessage(UINT_PTR id, UINT message, DWORD_PTR first, DWOR
         return Refuse(MMSYSERR_BADDEVICEID);
     const std::wstring& identity = device.identities[id];
     const ULONG size = static_cast<ULONG>((identity.size() + 1) * sizeof(wchar_t));
+    if (message == DRV_QUERYFUNCTIONINSTANCEIDSIZE && second != 0)
+        return Refuse(MMSYSERR_INVALPARAM);
     if (message == DRV_QUERYFUNCTIONINSTANCEIDSIZE) {
         *reinterpret_cast<ULONG*>(first) = size;
         return MMSYSERR_NOERROR;
