@@ -613,17 +613,17 @@ TEST_F(RecordingControlTest, ChosenDeviceIsFoundByItsNameAtEveryOpen)
         const wchar_t* wanted;
         std::vector<std::wstring> back;
         UINT firstId, reopenedId;
-        std::vector<std::wstring> present, identities, backIdentities;
-    } kRows[] = {{L"", kBackInAnotherOrder, 0, 2, {}, {}, {}},
-                 {L"usb audio", kBackInAnotherOrder, 1, 0, {}, {}, {}},
-                 {L"usb audio", kBackRenamed, 1, 2, {}, {}, {}},
-                 {L"codec", kBackInAnotherOrder, 1, 0, {}, {}, {}},
+        std::vector<std::wstring> present = {}, identities = {}, backIdentities = {};
+    } kRows[] = {{L"", kBackInAnotherOrder, 0, 2},
+                 {L"usb audio", kBackInAnotherOrder, 1, 0},
+                 {L"usb audio", kBackRenamed, 1, 2},
+                 {L"codec", kBackInAnotherOrder, 1, 0},
                  // Once found, the device is its name: another holding the text is not taken.
-                 {L"usb", {L"USB Camera", L"Realtek Line In", L"USB Audio CODEC"}, 1, 2, {}, {}, {}},
-                 {L"usb", {L"USB Camera", L"Microphone"}, 1, WAVE_MAPPER, {}, {}, {}},
-                 {L"line", {L"Microphone", L"Line (2- USB Audio CODEC)"}, 0, 1, {L"Line (USB Audio CODEC)"}, {}, {}},
+                 {L"usb", {L"USB Camera", L"Realtek Line In", L"USB Audio CODEC"}, 1, 2},
+                 {L"usb", {L"USB Camera", L"Microphone"}, 1, WAVE_MAPPER},
+                 {L"line", {L"Microphone", L"Line (2- USB Audio CODEC)"}, 0, 1, {L"Line (USB Audio CODEC)"}},
                  // Its device gone for good, the default of the moment is not taken: the silence is honest.
-                 {L"", {L"Microphone", L"USB Audio CODEC"}, 0, WAVE_MAPPER, {}, {}, {}},
+                 {L"", {L"Microphone", L"USB Audio CODEC"}, 0, WAVE_MAPPER},
                  // Where Windows names endpoints, only the recording's own comes back, whatever its name.
                  {L"", {kTwin, kTwin}, 0, 1, {kTwin, kTwin}, {L"{0.0.1.00000000}.{a1}", L"{0.0.1.00000000}.{b2}"},
                   {L"{0.0.1.00000000}.{b2}", L"{0.0.1.00000000}.{a1}"}},
@@ -631,8 +631,7 @@ TEST_F(RecordingControlTest, ChosenDeviceIsFoundByItsNameAtEveryOpen)
                  // A device without a twin, plugged into another port, is a new endpoint under its name.
                  {L"usb", {L"USB Audio CODEC"}, 0, 0, {L"USB Audio CODEC"}, {L"{a1}"}, {L"{b2}"}},
                  // A twin's mark pushes the end of a name at Windows' limit out.
-                 {L"line", {L"Microphone", L"Line In (2- High Definition Aud"}, 0, 1, {L"Line In (High Definition Audio "},
-                  {}, {}}};
+                 {L"line", {L"Microphone", L"Line In (2- High Definition Aud"}, 0, 1, {L"Line In (High Definition Audio "}}};
     for (const auto& row : kRows) {
         SCOPED_TRACE(row.wanted);
         NextCase();
@@ -864,41 +863,41 @@ TEST_F(RecordingControlTest, EveryEndingCompletesTheFile)
         bool windowStays;
         bool buffersLeftInDevice;
         RunOutcome outcome;
-        const char* logged;  // what the log's line tells besides the outcome, if anything
+        const char* logged = nullptr;  // what the log's line tells besides the outcome, if anything
     };
     const char* const kGaps = "録音中に入力が 1 回途切れました。";
     const DWORD kNeverNotifiedEndMs = 1000 + kDeviceAnswerMs;
     const Case kCases[] = {
         {"reset fails", kFaultAtTheStop, &ScriptedDevice::resetFails, kClickStop, 0, 1000, 1000, 1.5, nullptr, true,
-         true, kRecordedAsAsked, nullptr},
+         true, kRecordedAsAsked},
         {"close refused", kFaultAtTheStop, &ScriptedDevice::refuseClose, kClickStop, 0, 1000, 1000, 1.5, nullptr, true,
-         false, kRecordedAsAsked, nullptr},
+         false, kRecordedAsAsked},
         {"close never notified", kFaultAtTheStop, &ScriptedDevice::silentClose, kClickStop, 0, kNeverNotifiedEndMs,
-         kNeverNotifiedEndMs + 1000, 1.5, nullptr, true, false, kRecordedAsAsked, nullptr},
+         kNeverNotifiedEndMs + 1000, 1.5, nullptr, true, false, kRecordedAsAsked},
         // Between two ticks: the silence reaches the stop itself.
         {"Stop in a gap", kGap, nullptr, kClickStop, 0, 5900, 5900, 5.9, kGaps, true, false, kRecordedWithGaps,
          " | 1 gap: 00:00:02 4 s | no silence | "},
         {"closing the window in a gap", kGap, nullptr, kCloseWindow, 0, 5900, 5900, 5.9, kGaps, false, false,
-         kRecordedWithGaps, nullptr},
+         kRecordedWithGaps},
         // Whoever closes it reads the outcome in the exit code, at once.
         {"closing an unattended run in a gap", kGap, nullptr, kCloseUnattendedRun, 60, 5900, 5900, 5.9, nullptr, false,
          false, kEndedEarly, "ended early: closed before its limit"},
         {"the time limit in a gap", kGap, nullptr, kLimit, 8, 8000, 8000 + kLimitGraceMs, 8, nullptr, false, false,
-         kRecordedWithGaps, nullptr},
+         kRecordedWithGaps},
         {"the end of the session in a gap, for an update", kGap, nullptr, kSessionEnd, 0, 5900, 5900, 5.9, nullptr,
          false, false, kEndedEarly, "ended early: Windows was shutting down"},
         // By the last-second rule, the limit or a second less.
         {"a sleep past the limit", kSleep, nullptr, kLimit, 8, 60000, 60000, 7.6, nullptr, false, false,
-         kRecordedWithGaps, nullptr},
+         kRecordedWithGaps},
         {"a muted input", kMutedInput, nullptr, kClickStop, 0, 4000, 4000, 4.3, "録音中、入力から音が来ませんでした。", true,
-         false, kRecordedSilence, nullptr},
+         false, kRecordedSilence},
         {"a muted input to the limit", kMutedInput, nullptr, kLimit, 8, 8000, 8000 + kLimitGraceMs, 8, nullptr, false,
-         false, kRecordedSilence, nullptr},
+         false, kRecordedSilence},
         {"a muted converter's offset", kMutedWithAnOffset, nullptr, kClickStop, 0, 4000, 4000, 4.3,
-         "録音中、入力から音が来ませんでした。", true, false, kRecordedSilence, nullptr},
+         "録音中、入力から音が来ませんでした。", true, false, kRecordedSilence},
         // A file cut short tells that first.
         {"a muted input at the end of the session", kMutedInput, nullptr, kSessionEnd, 0, 4000, 4000, 4.3, nullptr,
-         false, false, kEndedEarly, nullptr},
+         false, false, kEndedEarly},
         // A mixer muted inside the show: the input was missing, though the device delivered throughout.
         {"a long silence inside the show", kLongSilence, nullptr, kClickStop, 0, 64000, 64000, 64.3,
          "録音中に 1 回、60 秒以上音が来ませんでした。合わせて: 00:01:01", true, false, kRecordedWithGaps,

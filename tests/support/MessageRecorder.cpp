@@ -61,18 +61,31 @@ static const MessageSink realSink = [] {
     return sink;
 }();
 
+// This process's box: test programs that run side by side show boxes of the same caption.
+static HWND OwnBox()
+{
+    for (HWND box = FindWindowExA(nullptr, nullptr, nullptr, kShownCaption); box;
+         box = FindWindowExA(nullptr, box, nullptr, kShownCaption)) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(box, &process);
+        if (process == GetCurrentProcessId())
+            return box;
+    }
+    return nullptr;
+}
+
 ShownMessageBox::ShownMessageBox(bool activated)
 {
     const MessageSink current = SetMessageSink(realSink);
     thread_ = CreateThread(nullptr, 0, ShowBox, activated ? this : nullptr, 0, nullptr);
-    for (int poll = 0; poll < 250 && !FindWindowA(nullptr, kShownCaption); ++poll)
+    for (int poll = 0; poll < 250 && !OwnBox(); ++poll)
         Sleep(20);
     SetMessageSink(current);
 }
 
 ShownMessageBox::~ShownMessageBox()
 {
-    if (HWND box = FindWindowA(nullptr, kShownCaption))
+    if (HWND box = OwnBox())
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     WaitForSingleObject(thread_, INFINITE);
     CloseHandle(thread_);
@@ -80,5 +93,5 @@ ShownMessageBox::~ShownMessageBox()
 
 bool ShownMessageBox::stillOpen() const
 {
-    return WaitForSingleObject(thread_, 0) == WAIT_TIMEOUT && FindWindowA(nullptr, kShownCaption);
+    return WaitForSingleObject(thread_, 0) == WAIT_TIMEOUT && OwnBox();
 }
