@@ -150,10 +150,7 @@ class Program:
 
 def log_lines(folder):
     """The lines of the recording log beside the program in folder, each split into its fields."""
-    path = os.path.join(folder, "kanoru.log")
-    if not os.path.exists(path):
-        return []
-    with open(path, encoding="cp932", newline="") as log:
+    with open(os.path.join(folder, "kanoru.log"), encoding="cp932", newline="") as log:
         text = log.read()
     assert text.endswith("\r\n"), "every line ends with CRLF"
     return [line.split(" | ") for line in text[:-2].split("\r\n")]

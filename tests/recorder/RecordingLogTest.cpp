@@ -53,10 +53,8 @@ TEST(RecordingLog, LogPastItsLimitKeepsItsNewerHalf)
     std::string old;
     for (int number = 0; old.size() < kLogLimitBytes - 10; ++number)
         old += "an earlier show's line, number " + std::to_string(number) + "\r\n";
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(file, old.data(), static_cast<DWORD>(old.size()), &written, nullptr));
-    CloseHandle(file);
+    DeleteFileA(path.c_str());
+    ASSERT_TRUE(AppendToLog(path.c_str(), old.c_str())) << "a log of up to the limit is written whole";
 
     const std::string newest = "the newest show\r\n";
     ASSERT_TRUE(AppendToLog(path.c_str(), newest.c_str()));
@@ -77,9 +75,8 @@ TEST(RecordingLog, LogPastItsLimitKeepsItsNewerHalf)
     EXPECT_EQ(cut + newest, FileText(path));
 
     // A log that a viewer holds open cannot be replaced as it is cut: it still gets the line.
-    file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_TRUE(WriteFile(file, old.data(), static_cast<DWORD>(old.size()), &written, nullptr));
-    CloseHandle(file);
+    DeleteFileA(path.c_str());
+    ASSERT_TRUE(AppendToLog(path.c_str(), old.c_str()));
     HANDLE viewer = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_TRUE(AppendToLog(path.c_str(), newest.c_str()));

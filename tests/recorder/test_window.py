@@ -70,7 +70,6 @@ class WindowTest(RecorderTestCase):
         self.assertEqual(("44100", 2, "128000"), (info["sample_rate"], info["channels"], info["bit_rate"]))
         print(f"timed recording: {report['seconds']:.2f} s of {report['frequency']:.1f} Hz")
         [line] = harness.log_lines(self.folder)
-        print(f"logged: {line}")
         self.assertRegex(line[0], r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d$", "the start's local date and time")
         self.assertRegex(line[1], r"^[A-Z]:\\.*\\take\.mp3$", "the file's full path")
         self.assertAlmostEqual(report["seconds"], int(line[2].split(" ")[0]), delta=1.0)
@@ -502,6 +501,8 @@ class FailureTest(RecorderTestCase):
         self.assertTrue(harness.click(IDC_RECORD))
         message = harness.read_message(10000)
         self.assertTrue(message and message.startswith("録音中、入力から音が来ませんでした。"), message)
+        # A stall on a busy machine adds the gaps' message; the log tells it.
+        harness.read_message(1000)
         harness.close_window()
         self.assertEqual(0, program.wait(timeout=30), "someone was there: the exit code is not theirs")
 
@@ -516,7 +517,6 @@ class FailureTest(RecorderTestCase):
         self.line_in.mute(False)
         self.assertEndedAfterItsLimit(program, started, 90, "muted.mp3", RECORDED_WITH_GAPS)
         line = harness.log_lines(self.folder)[-1]
-        print(f"logged: {line}")
         self.assertEqual("no gaps", line[4])
         [(at, length)] = harness.logged_stretches(line[5])
         self.assertAlmostEqual(10, at, delta=1.5, msg="the silence at its place in the file")
