@@ -141,11 +141,12 @@ static bool KeepFound(DeviceChoice* choice, UINT id)
 
 bool FindChosenDevice(DeviceChoice* choice, UINT* id)
 {
-    if (choice->identity[0] && FindDevice(choice->identity, kSameIdentity, id))
-        return true;
-    // A device plugged into another port is a new endpoint under its old name; a twin's name is no proof.
-    if (choice->identity[0])
+    if (choice->identity[0]) {
+        if (FindDevice(choice->identity, kSameIdentity, id))
+            return true;
+        // A device plugged into another port is a new endpoint under its old name; a twin's name is no proof.
         return !choice->twinned && FindDevice(choice->name, kSameName, id) && KeepFound(choice, *id);
+    }
     if (choice->name[0])
         return FindDevice(choice->name, kSameName, id);
     if (choice->wanted[0])

@@ -44,9 +44,13 @@ static void Add(char line[kLogLineSize], const char* part)
 {
     const int room = kLogLineSize - static_cast<int>(sizeof kLineEnd);
     int length = lstrlenA(line);
-    for (const char* at = part; *at && length + CharacterBytes(at) <= room; at += CharacterBytes(at)) {
-        memcpy(line + length, at, CharacterBytes(at));
-        length += CharacterBytes(at);
+    for (const char* at = part; *at;) {
+        const int bytes = CharacterBytes(at);
+        if (length + bytes > room)
+            break;
+        memcpy(line + length, at, bytes);
+        length += bytes;
+        at += bytes;
     }
     line[length] = '\0';
 }
