@@ -409,23 +409,6 @@ Encoded EncodedAt22kMono()
             atoi(calls.c_str() + silent + 7) * 4608 / kBytesPerSecond};
 }
 
-// A log that cannot be written costs the recording nothing: its file, its Save and its outcome stay.
-TEST_F(RecordingControlTest, UnwritableLogCostsTheRecordingNothing)
-{
-    for (const char* log : {kTestLog, "."}) {
-        SCOPED_TRACE(log);
-        lstrcpyA(recordingLogPath, log);
-        Click(IDC_RECORD);
-        SecondPasses(kStartClock + 1000);
-        Click(IDC_RECORD);
-        EXPECT_EQ(kRecordedAsAsked, recordingState.outcome);
-        EXPECT_TRUE(Enabled(IDC_SAVE));
-        EXPECT_NEAR(1.3, EncodedAt22kMono().seconds, 0.1);
-    }
-    const std::string log = FileText(kTestLog);
-    EXPECT_EQ(1, std::count(log.begin(), log.end(), '\n')) << "one line, the first run's";
-}
-
 // A device counts as lost only once its next buffer is overdue: two seconds after the last one,
 // three after the start, read across the clock's wrap.
 TEST_F(RecordingControlTest, DeviceCountsAsLostOnlyOnceItsBufferIsOverdue)
@@ -864,12 +847,16 @@ TEST_F(RecordingControlTest, EveryEndingCompletesTheFile)
         bool buffersLeftInDevice;
         RunOutcome outcome;
         const char* logged = nullptr;  // what the log's line tells besides the outcome, if anything
+        bool logUnwritable = false;
     };
     const char* const kGaps = "録音中に入力が 1 回途切れました。";
     const DWORD kNeverNotifiedEndMs = 1000 + kDeviceAnswerMs;
     const Case kCases[] = {
         {"reset fails", kFaultAtTheStop, &ScriptedDevice::resetFails, kClickStop, 0, 1000, 1000, 1.5, nullptr, true,
          true, kRecordedAsAsked},
+        // A log that cannot be written costs the recording nothing.
+        {"reset fails, the log a folder", kFaultAtTheStop, &ScriptedDevice::resetFails, kClickStop, 0, 1000, 1000, 1.5,
+         nullptr, true, true, kRecordedAsAsked, nullptr, true},
         {"close refused", kFaultAtTheStop, &ScriptedDevice::refuseClose, kClickStop, 0, 1000, 1000, 1.5, nullptr, true,
          false, kRecordedAsAsked},
         {"close never notified", kFaultAtTheStop, &ScriptedDevice::silentClose, kClickStop, 0, kNeverNotifiedEndMs,
@@ -910,6 +897,8 @@ TEST_F(RecordingControlTest, EveryEndingCompletesTheFile)
         NextCase();
         startupOptions.timeLimitSeconds = c.limitSeconds;
         startupOptions.exitAfterTimeLimit = c.limitSeconds > 0;
+        lstrcpyA(recordingLogPath, c.logUnwritable ? "." : kTestLog);
+        const std::string logBefore = FileText(kTestLog);
         startupOptions.autoStart = c.ending == kCloseUnattendedRun;
         MessageRecorder messages;
         Click(IDC_RECORD);
@@ -968,9 +957,12 @@ TEST_F(RecordingControlTest, EveryEndingCompletesTheFile)
             EXPECT_EQ(dialog_, messages.messages()[0].owner);
         }
         EXPECT_EQ(c.outcome, recordingState.outcome);
+        EXPECT_EQ(c.logUnwritable, logBefore == FileText(kTestLog)) << "a line wherever the log can be written";
         const std::string logged = LastLogLine();
-        EXPECT_NE(std::string::npos, logged.find(" | recording.mp3 | ")) << logged;
-        EXPECT_NE(std::string::npos, logged.find(std::to_string(c.outcome) + " " + OutcomeWords(c.outcome))) << logged;
+        if (!c.logUnwritable) {
+            EXPECT_NE(std::string::npos, logged.find(" | recording.mp3 | ")) << logged;
+            EXPECT_NE(std::string::npos, logged.find(std::to_string(c.outcome) + " " + OutcomeWords(c.outcome))) << logged;
+        }
         if (c.logged) {
             EXPECT_NE(std::string::npos, logged.find(c.logged)) << logged;
         }
