@@ -335,17 +335,22 @@ class FailureTest(RecorderTestCase):
         stall_recovered = self.wait_red(False, 6)
         self.assertIsNotNone(stall_recovered, "the counter turns back once the sink runs again")
         path = self.assertEndedAfterItsLimit(program, started, 40, "bridged.mp3", RECORDED_WITH_GAPS)
+        [line] = harness.log_lines(self.folder)
+        print(f"logged: {line}")
+        logged = harness.logged_stretches(line[4])
+        # A buffer the device still delivers inside the stall ends its gap there: the stall is then two.
+        stall = [at for at, _ in logged[len(outages):]]
+        self.assertIn(len(stall), (1, 2), line)
         # What the device was filling as it vanished is kept: each silence is its outage and capture's return.
         gaps = [(kill_at, returned - kill_at) for (kill_at, _), returned in zip(outages, back)]
-        quiet = self.assertToneAroundGaps(path, gaps + [(26, 6 + stall_recovered)], (39, 40), recovery=1.8)
+        gaps += [(at, 6 + stall_recovered) for at in [26] + stall[1:]]
+        quiet = self.assertToneAroundGaps(path, gaps, (39, 40), recovery=1.8)
         print(f"bridged: line-in back at {back} s, the counter back {recovered} s after it, {stall_recovered:.1f} s "
               f"after the sink; silences {quiet}")
         for returned, (_, end) in zip(back, quiet):
             self.assertLessEqual(end + 0.1, returned + 1.8, "capture is back within 1.8 s of the line-in")
-        [line] = harness.log_lines(self.folder)
-        print(f"logged: {line}")
-        self.assertTrue(line[4].startswith("3 gaps: "), line)
-        for (at, length), (begin, end) in zip(harness.logged_stretches(line[4]), quiet):
+        self.assertTrue(line[4].startswith(f"{len(logged)} gaps: "), line)
+        for (at, length), (begin, end) in zip(logged, quiet):
             self.assertAlmostEqual(begin, at, delta=1.0, msg="each gap at its place in the file")
             self.assertAlmostEqual(end + 0.1 - begin, length, delta=1.0, msg="and its length")
         self.assertEqual(["no silence", "1 input missing for a while"], line[5:])
