@@ -191,9 +191,12 @@ int OnInputAudio(HWND dialog, const void* data, DWORD bytes, bool deviceCaptures
 }
 
 // The gap is marked before the device's last audio is queued, whose message may run a message loop
-// in which the device comes back.
+// in which the device comes back. A device lost inside a gap, before it gave a buffer, captured its
+// last audio just before now: that audio ends the gap where it came, as a first buffer would.
 int OnInputLost(HWND dialog, const void* lastAudio, DWORD lastBytes)
 {
+    if (lastBytes > 0)
+        EndGap(dialog, lastBytes);
     MarkGap(dialog, true);
     const int reached = lastBytes > 0 ? OnInputAudio(dialog, lastAudio, lastBytes, false) : 0;
     KeepWallClock(dialog, ReadClock(), 0);

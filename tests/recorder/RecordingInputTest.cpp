@@ -74,4 +74,41 @@ TEST(RecordingInput, GapEndsASilence)
     currentQueue = nullptr;
 }
 
+// A device opened again inside a gap and lost before its first buffer: what it had captured came
+// just before the loss, so the gap ends there and a second begins after it.
+TEST(RecordingInput, LastAudioOfADeviceLostInsideAGapEndsIt)
+{
+    InstallScriptedDevice();
+    const WAVEFORMATEX format = InputFormat(1, 22050);
+    currentQueue = new CMemoryStreamList;
+    StartInput(format, 64, 0, device.now);
+    const DWORD started = device.now;
+    const std::vector<SHORT> second(22050);
+    for (int n = 0; n < 10; ++n) {
+        device.now += 1000;
+        OnInputAudio(nullptr, second.data(), format.nAvgBytesPerSec, true);
+    }
+    OnInputLost(nullptr, nullptr, 0);
+    device.now = started + 11000;
+    KeepTime(nullptr, device.now, false, true);
+    // Opened again at 11 s, it gives nothing until it is lost at 14.5 s with half a second written.
+    device.now = started + 14500;
+    KeepTime(nullptr, device.now, false, false);
+    OnInputLost(nullptr, second.data(), format.nAvgBytesPerSec / 2);
+    device.now = started + 16000;
+    KeepTime(nullptr, device.now, false, true);
+    device.now = started + 17000;
+    OnInputAudio(nullptr, second.data(), format.nAvgBytesPerSec, true);
+    FillUpToTheStop(nullptr);
+    const Stretches& gaps = recordingInput.clock.gaps;
+    ASSERT_EQ(2, gaps.count);
+    EXPECT_EQ(10000u, gaps.first[0].atMs);
+    EXPECT_EQ(4000u, gaps.first[0].lengthMs);
+    EXPECT_EQ(14500u, gaps.first[1].atMs);
+    EXPECT_EQ(1500u, gaps.first[1].lengthMs);
+    EXPECT_EQ(17000u, MillisecondsIn(recordingInput.clock, recordingInput.clock.queuedBytes));
+    delete currentQueue;
+    currentQueue = nullptr;
+}
+
 }  // namespace
