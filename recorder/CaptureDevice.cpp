@@ -10,6 +10,7 @@ struct CaptureState {
     WAVEFORMATEX format;
     HWAVEIN device;  // null once closed or let go
     bool deviceLost;  // the device stopped delivering: no call of the window's thread goes to it again
+    bool gaveABuffer;  // since it was opened
     HWAVEIN closingDevice;  // the closed device whose notification ends the stop
     CaptureBuffers buffers;
     // When the device last answered the stop: its reset or its close.
@@ -97,6 +98,7 @@ static void HandOver(int slot)
 {
     WAVEHDR* header = capture.buffers.headers[slot];
     MoveBuffer(&capture.buffers, slot, kBufferInHand);
+    capture.gaveABuffer = true;
     OnCapturedAudio(capture.dialog, header->lpData, WholeFrames(BytesRecordedIn(header)));
     // An abandonment inside the handover has let go of the device with its buffers.
     if (capture.buffers.headers[slot] == header)
@@ -134,6 +136,7 @@ int StartCapture(HWND dialog, const WAVEFORMATEX* format)
     if (UnclosedDevicesFull() || UnclosedDevicesBusy())
         return kCaptureNoDevice;
     capture.deviceLost = false;
+    capture.gaveABuffer = false;
     UINT id = WAVE_MAPPER;
     if (!FindChosenDevice(&capture.choice, &id))
         return kCaptureNotFound;
@@ -181,7 +184,7 @@ void WaitForCaptureDevice(HWND dialog, const WAVEFORMATEX* format)
     capture.stage = kWaitingForDevice;
     capture.lostAt = capture.lastReopen = now;
     capture.nextReopen = now + kReopenIntervalMs;
-    OnCaptureLost(dialog, nullptr, 0);
+    OnCaptureLost(dialog, nullptr, 0, false);
 }
 
 static void EndCapture()
@@ -235,7 +238,7 @@ static void LoseDevice()
     if (capture.stage == kWaitingForDevice && capture.device && !AnyInHand())
         lastBytes = HandOverLostDevice(kLostAudioWaitMs, &lastAudio);
     if (capture.stage == kWaitingForDevice)
-        OnCaptureLost(capture.dialog, lastAudio, lastBytes);
+        OnCaptureLost(capture.dialog, lastAudio, lastBytes, !capture.gaveABuffer);
     FreeRescuedAudio(lastAudio);
     Advance();
 }

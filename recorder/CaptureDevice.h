@@ -98,5 +98,5 @@ void GiveDeviceGrace();
 // they bring may run a message loop), the device lost with what it last wrote (or nothing), and
 // capture ended after the stop.
 void OnCapturedAudio(HWND dialog, const void* data, DWORD bytes);
-void OnCaptureLost(HWND dialog, const void* lastAudio, DWORD lastBytes);
+void OnCaptureLost(HWND dialog, const void* lastAudio, DWORD lastBytes, bool beforeItsFirstBuffer);
 void OnCaptureEnded(HWND dialog);

@@ -241,9 +241,9 @@ void OnCapturedAudio(HWND dialog, const void* data, DWORD bytes)
     OnLimitsReached(dialog, OnInputAudio(dialog, data, bytes, CurrentCaptureStage() == kCapturing));
 }
 
-void OnCaptureLost(HWND dialog, const void* lastAudio, DWORD lastBytes)
+void OnCaptureLost(HWND dialog, const void* lastAudio, DWORD lastBytes, bool beforeItsFirstBuffer)
 {
-    OnLimitsReached(dialog, OnInputLost(dialog, lastAudio, lastBytes));
+    OnLimitsReached(dialog, OnInputLost(dialog, lastAudio, lastBytes, beforeItsFirstBuffer));
 }
 
 void OnCaptureEnded(HWND dialog)

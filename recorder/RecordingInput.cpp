@@ -191,12 +191,15 @@ int OnInputAudio(HWND dialog, const void* data, DWORD bytes, bool deviceCaptures
 }
 
 // The gap is marked before the device's last audio is queued, whose message may run a message loop
-// in which the device comes back. A device lost inside a gap, before it gave a buffer, captured its
-// last audio just before now: that audio ends the gap where it came, as a first buffer would.
-int OnInputLost(HWND dialog, const void* lastAudio, DWORD lastBytes)
+// in which the device comes back. A device lost before its first buffer began capturing less than a
+// buffer's time before now: silence stands in for the time before, and its audio ends that gap.
+int OnInputLost(HWND dialog, const void* lastAudio, DWORD lastBytes, bool beforeItsFirstBuffer)
 {
-    if (lastBytes > 0)
+    if (beforeItsFirstBuffer && lastBytes > 0) {
+        if (SilenceDue(inputClock, ReadClock(), lastBytes) > 0)
+            MarkGap(dialog, true);
         EndGap(dialog, lastBytes);
+    }
     MarkGap(dialog, true);
     const int reached = lastBytes > 0 ? OnInputAudio(dialog, lastAudio, lastBytes, false) : 0;
     KeepWallClock(dialog, ReadClock(), 0);

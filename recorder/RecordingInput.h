@@ -49,7 +49,7 @@ int OnInputAudio(HWND dialog, const void* data, DWORD bytes, bool deviceCaptures
 
 // The device was lost with what it last wrote (or nothing): silence stands in from now on. The
 // limits reached.
-int OnInputLost(HWND dialog, const void* lastAudio, DWORD lastBytes);
+int OnInputLost(HWND dialog, const void* lastAudio, DWORD lastBytes, bool beforeItsFirstBuffer);
 
 // The watchdog's tick: true when it came so late that the program itself was held up.
 bool InputTickWasHeldUp(DWORD now);

@@ -62,7 +62,7 @@ TEST(RecordingInput, GapEndsASilence)
             OnInputAudio(nullptr, silent.data(), format.nAvgBytesPerSec, true);
         }
         if (half == 0) {
-            OnInputLost(nullptr, nullptr, 0);
+            OnInputLost(nullptr, nullptr, 0, false);
             device.now += 40000;
             KeepTime(nullptr, device.now, false, true);
         }
@@ -88,13 +88,16 @@ TEST(RecordingInput, LastAudioOfADeviceLostInsideAGapEndsIt)
         device.now += 1000;
         OnInputAudio(nullptr, second.data(), format.nAvgBytesPerSec, true);
     }
-    OnInputLost(nullptr, nullptr, 0);
+    OnInputLost(nullptr, nullptr, 0, false);
     device.now = started + 11000;
     KeepTime(nullptr, device.now, false, true);
-    // Opened again at 11 s, it gives nothing until it is lost at 14.5 s with half a second written.
+    // One opened at 11 s is lost at 12 s with nothing written; the next, opened at once, gives nothing
+    // until it is lost at 14.5 s with half a second written.
+    device.now = started + 12000;
+    OnInputLost(nullptr, nullptr, 0, true);
     device.now = started + 14500;
     KeepTime(nullptr, device.now, false, false);
-    OnInputLost(nullptr, second.data(), format.nAvgBytesPerSec / 2);
+    OnInputLost(nullptr, second.data(), format.nAvgBytesPerSec / 2, true);
     device.now = started + 16000;
     KeepTime(nullptr, device.now, false, true);
     device.now = started + 17000;
