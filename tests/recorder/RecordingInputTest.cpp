@@ -48,46 +48,53 @@ TEST(RecordingInput, SilenceIsJudgedChannelByChannel)
     }
 }
 
+const DWORD kMonoRate = 22050;
+const std::vector<SHORT> kSilentSecond(kMonoRate);
+
+// Silent mono seconds handed to an input started afresh on the scripted device's clock.
+static void HandSilentSeconds(int seconds)
+{
+    for (int second = 0; second < seconds; ++second) {
+        device.now += 1000;
+        OnInputAudio(nullptr, kSilentSecond.data(), kMonoRate * sizeof(SHORT), true);
+    }
+}
+
+static void StartMonoInput()
+{
+    InstallScriptedDevice();
+    currentQueue = new CMemoryStreamList;
+    StartInput(InputFormat(1, kMonoRate), 64, 0, device.now);
+}
+
+static void EndMonoInput()
+{
+    FillUpToTheStop(nullptr);
+    delete currentQueue;
+    currentQueue = nullptr;
+}
+
 // A silence is of the audio that came: thirty silent seconds on each side of a gap are no minute.
 TEST(RecordingInput, GapEndsASilence)
 {
-    InstallScriptedDevice();
-    const WAVEFORMATEX format = InputFormat(1, 22050);
-    currentQueue = new CMemoryStreamList;
-    StartInput(format, 64, 0, device.now);
-    const std::vector<SHORT> silent(22050);
-    for (int half = 0; half < 2; ++half) {
-        for (int second = 0; second < 30; ++second) {
-            device.now += 1000;
-            OnInputAudio(nullptr, silent.data(), format.nAvgBytesPerSec, true);
-        }
-        if (half == 0) {
-            OnInputLost(nullptr, nullptr, 0, false);
-            device.now += 40000;
-            KeepTime(nullptr, device.now, false, true);
-        }
-    }
-    FillUpToTheStop(nullptr);
+    StartMonoInput();
+    HandSilentSeconds(30);
+    OnInputLost(nullptr, nullptr, 0, false);
+    device.now += 40000;
+    KeepTime(nullptr, device.now, false, true);
+    HandSilentSeconds(30);
+    EndMonoInput();
     EXPECT_EQ(1, recordingInput.clock.gaps.count);
     EXPECT_EQ(0, recordingInput.level.silences.count);
-    delete currentQueue;
-    currentQueue = nullptr;
 }
 
 // A device opened again inside a gap and lost before its first buffer: what it had captured came
 // just before the loss, so the gap ends there and a second begins after it.
 TEST(RecordingInput, LastAudioOfADeviceLostInsideAGapEndsIt)
 {
-    InstallScriptedDevice();
-    const WAVEFORMATEX format = InputFormat(1, 22050);
-    currentQueue = new CMemoryStreamList;
-    StartInput(format, 64, 0, device.now);
+    StartMonoInput();
     const DWORD started = device.now;
-    const std::vector<SHORT> second(22050);
-    for (int n = 0; n < 10; ++n) {
-        device.now += 1000;
-        OnInputAudio(nullptr, second.data(), format.nAvgBytesPerSec, true);
-    }
+    HandSilentSeconds(10);
     OnInputLost(nullptr, nullptr, 0, false);
     device.now = started + 11000;
     KeepTime(nullptr, device.now, false, true);
@@ -97,12 +104,11 @@ TEST(RecordingInput, LastAudioOfADeviceLostInsideAGapEndsIt)
     OnInputLost(nullptr, nullptr, 0, true);
     device.now = started + 14500;
     KeepTime(nullptr, device.now, false, false);
-    OnInputLost(nullptr, second.data(), format.nAvgBytesPerSec / 2, true);
+    OnInputLost(nullptr, kSilentSecond.data(), kMonoRate * sizeof(SHORT) / 2, true);
     device.now = started + 16000;
     KeepTime(nullptr, device.now, false, true);
-    device.now = started + 17000;
-    OnInputAudio(nullptr, second.data(), format.nAvgBytesPerSec, true);
-    FillUpToTheStop(nullptr);
+    HandSilentSeconds(1);
+    EndMonoInput();
     const Stretches& gaps = recordingInput.clock.gaps;
     ASSERT_EQ(2, gaps.count);
     EXPECT_EQ(10000u, gaps.first[0].atMs);
@@ -110,8 +116,6 @@ TEST(RecordingInput, LastAudioOfADeviceLostInsideAGapEndsIt)
     EXPECT_EQ(14500u, gaps.first[1].atMs);
     EXPECT_EQ(1500u, gaps.first[1].lengthMs);
     EXPECT_EQ(17000u, MillisecondsIn(recordingInput.clock, recordingInput.clock.queuedBytes));
-    delete currentQueue;
-    currentQueue = nullptr;
 }
 
 }  // namespace
